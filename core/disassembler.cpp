@@ -1,0 +1,265 @@
+// The current-instruction text, formed from the instruction's bytes with the same decoding
+// and name tables as execution: a page that does not know a byte leaves its placeholder.
+#include <cstring>
+
+#include "core/decoding.h"
+#include "core/machine.h"
+
+namespace korvel {
+
+using decoding::fields;
+using decoding::kRegisterNames;
+
+namespace {
+
+class TextWriter {
+ public:
+  explicit TextWriter(char* out) : start_(out), p_(out) {}
+  TextWriter& operator<<(const char* text) {
+    const std::size_t n = std::strlen(text);
+    std::memcpy(p_, text, n);
+    p_ += n;
+    return *this;
+  }
+  TextWriter& operator<<(char c) {
+    *p_++ = c;
+    return *this;
+  }
+  // A byte operand: two digits and "H".
+  TextWriter& byte(std::int32_t v) {
+    p_ = writeHex2(p_, v);
+    return *this << 'H';
+  }
+  // A word operand stored low byte first: four digits, high byte first, and "H".
+  TextWriter& word(std::int32_t low, std::int32_t high) {
+    p_ = writeHex2(writeHex2(p_, high), low);
+    return *this << 'H';
+  }
+  int length() const { return static_cast<int>(p_ - start_); }
+
+ private:
+  char* start_;
+  char* p_;
+};
+
+void cbPageText(TextWriter& w, std::int32_t op) {
+  const decoding::Fields f = fields(op);
+  if (f.x == 0) {
+    w << decoding::kRotateNames[f.y] << ' ' << kRegisterNames[f.z];
+  } else {
+    w << decoding::kBitOpNames[f.x] << ' ' << static_cast<char>('0' + f.y) << ','
+      << kRegisterNames[f.z];
+  }
+}
+
+void edPageText(TextWriter& w, std::int32_t op, std::int32_t low, std::int32_t high) {
+  static constexpr const char* kFixed[8][8] = {
+      // by z = 4..7 and y; nullptr where z/y is decoded otherwise
+      {"NEG"},
+      {"RETN", "RETI"},
+      {"IM 0", nullptr, "IM 1", "IM 2"},
+      {"LD I,A", "LD R,A", "LD A,I", "LD A,R", "RRD", "RLD"},
+  };
+  const decoding::Fields f = fields(op);
+  if (f.x == 2) {
+    w << decoding::kBlockNames[f.y - 4][f.z];
+    return;
+  }
+  const char* pair = decoding::kPairNames[f.p];
+  switch (f.z) {
+    case 0: w << "IN " << kRegisterNames[f.y] << ",(C)"; break;
+    case 1: w << "OUT (C)," << kRegisterNames[f.y]; break;
+    case 2: w << (f.q == 0 ? "SBC HL," : "ADC HL,") << pair; break;
+    case 3:
+      if (f.q == 0) {
+        w << "LD (";
+        w.word(low, high) << ")," << pair;
+      } else {
+        w << "LD " << pair << ",(";
+        w.word(low, high) << ')';
+      }
+      break;
+    default: w << kFixed[f.z - 4][f.y]; break;
+  }
+}
+
+// (IX+d): the displacement always as its stored byte after a plus sign.
+void indexedCell(TextWriter& w, const char* xy, std::int32_t d) {
+  w << '(' << xy << '+';
+  w.byte(d) << ')';
+}
+
+void indexBitText(TextWriter& w, const char* xy, std::int32_t d, std::int32_t op) {
+  const decoding::Fields f = fields(op);
+  if (f.x == 0) {
+    w << decoding::kRotateNames[f.y] << ' ';
+  } else {
+    w << decoding::kBitOpNames[f.x] << ' ' << static_cast<char>('0' + f.y) << ',';
+  }
+  indexedCell(w, xy, d);
+}
+
+void indexPageText(TextWriter& w, const char* xy, const std::array<std::uint8_t, 4>& b) {
+  const std::int32_t op = b[1];
+  const decoding::Fields f = fields(op);
+  switch (op) {
+    case 0x09: case 0x19: case 0x29: case 0x39:
+      w << "ADD " << xy << ',' << (f.p == 2 ? xy : decoding::kPairNames[f.p]);
+      return;
+    case 0x21: w << "LD " << xy << ','; w.word(b[2], b[3]); return;
+    case 0x2A: w << "LD " << xy << ",("; w.word(b[2], b[3]) << ')'; return;
+    case 0x22: w << "LD ("; w.word(b[2], b[3]) << ")," << xy; return;
+    case 0x23: w << "INC " << xy; return;
+    case 0x2B: w << "DEC " << xy; return;
+    case 0x34: w << "INC "; indexedCell(w, xy, b[2]); return;
+    case 0x35: w << "DEC "; indexedCell(w, xy, b[2]); return;
+    case 0x36: w << "LD "; indexedCell(w, xy, b[2]); w << ','; w.byte(b[3]); return;
+    case 0xE1: w << "POP " << xy; return;
+    case 0xE5: w << "PUSH " << xy; return;
+    case 0xE3: w << "EX (SP)," << xy; return;
+    case 0xF9: w << "LD SP," << xy; return;
+    case 0xE9: w << "JP (" << xy << ')'; return;
+    case 0xCB:
+      if (decoding::indexBitKnows(b[3])) {
+        indexBitText(w, xy, b[2], b[3]);
+      } else {
+        w << "CB instrukcije";
+      }
+      return;
+    default: break;
+  }
+  if (f.x == 1 && f.z == decoding::kCodeHLCell) {
+    w << "LD " << kRegisterNames[f.y] << ',';
+    indexedCell(w, xy, b[2]);
+  } else if (f.x == 1) {
+    w << "LD ";
+    indexedCell(w, xy, b[2]);
+    w << ',' << kRegisterNames[f.z];
+  } else {
+    w << decoding::kAluNames[f.y];
+    indexedCell(w, xy, b[2]);
+  }
+}
+
+void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
+  const std::int32_t op = b[0];
+  const decoding::Fields f = fields(op);
+  const char* r_y = kRegisterNames[f.y];
+  const char* r_z = kRegisterNames[f.z];
+  switch (f.x) {
+    case 1:
+      if (op == kHaltOpcode) {
+        w << "HALT";
+      } else {
+        w << "LD " << r_y << ',' << r_z;
+      }
+      return;
+    case 2: w << decoding::kAluNames[f.y] << r_z; return;
+    case 0:
+      switch (f.z) {
+        case 0:
+          switch (f.y) {
+            case 0: w << "NOP"; return;
+            case 1: w << "EX AF,AF'"; return;
+            case 2: w << "DJNZ "; break;
+            case 3: w << "JR "; break;
+            default: w << "JR " << decoding::kConditionNames[f.y - 4] << ','; break;
+          }
+          w.byte(b[1]);
+          return;
+        case 1:
+          if (f.q == 0) {
+            w << "LD " << decoding::kPairNames[f.p] << ',';
+            w.word(b[1], b[2]);
+          } else {
+            w << "ADD HL," << decoding::kPairNames[f.p];
+          }
+          return;
+        case 2:
+          switch (f.y) {
+            case 0: w << "LD (BC),A"; return;
+            case 1: w << "LD A,(BC)"; return;
+            case 2: w << "LD (DE),A"; return;
+            case 3: w << "LD A,(DE)"; return;
+            case 4: w << "LD ("; w.word(b[1], b[2]) << "),HL"; return;
+            case 5: w << "LD HL,("; w.word(b[1], b[2]) << ')'; return;
+            case 6: w << "LD ("; w.word(b[1], b[2]) << "),A"; return;
+            default: w << "LD A,("; w.word(b[1], b[2]) << ')'; return;
+          }
+        case 3: w << (f.q == 0 ? "INC " : "DEC ") << decoding::kPairNames[f.p]; return;
+        case 4: w << "INC " << r_y; return;
+        case 5: w << "DEC " << r_y; return;
+        case 6: w << "LD " << r_y << ','; w.byte(b[1]); return;
+        default: w << decoding::kAccumulatorOps[f.y]; return;
+      }
+    default:
+      switch (f.z) {
+        case 0: w << "RET " << decoding::kConditionNames[f.y]; return;
+        case 1:
+          if (f.q == 0) {
+            w << "POP " << decoding::kStackPairNames[f.p];
+          } else {
+            static constexpr const char* kNames[4] = {"RET", "EXX", "JP (HL)", "LD SP,HL"};
+            w << kNames[f.p];
+          }
+          return;
+        case 2: w << "JP " << decoding::kConditionNames[f.y] << ','; w.word(b[1], b[2]); return;
+        case 3:
+          switch (f.y) {
+            case 0: w << "JP "; w.word(b[1], b[2]); return;
+            case 1:
+              if (decoding::cbKnows(b[1])) {
+                cbPageText(w, b[1]);
+              } else {
+                w << "CB instrukcije";
+              }
+              return;
+            case 2: w << "OUT ("; w.byte(b[1]) << "),A"; return;
+            case 3: w << "IN A,("; w.byte(b[1]) << ')'; return;
+            case 4: w << "EX (SP),HL"; return;
+            case 5: w << "EX DE,HL"; return;
+            case 6: w << "DI"; return;
+            default: w << "EI"; return;
+          }
+        case 4: w << "CALL " << decoding::kConditionNames[f.y] << ','; w.word(b[1], b[2]); return;
+        case 5:
+          if (f.q == 0) {
+            w << "PUSH " << decoding::kStackPairNames[f.p];
+          } else if (f.p == 0) {
+            w << "CALL ";
+            w.word(b[1], b[2]);
+          } else if (f.p == 2) {
+            if (decoding::edKnows(b[1])) {
+              edPageText(w, b[1], b[2], b[3]);
+            } else {
+              w << "ED instrukcije";
+            }
+          } else {
+            const char* xy = f.p == 1 ? "IX" : "IY";
+            if (decoding::indexKnows(b[1])) {
+              indexPageText(w, xy, b);
+            } else {
+              w << (f.p == 1 ? "DD instrukcije" : "FD instrukcije");
+            }
+          }
+          return;
+        case 6: w << decoding::kAluNames[f.y]; w.byte(b[1]); return;
+        default: w << "RST "; w.byte(f.y * 8); return;
+      }
+  }
+}
+
+}  // namespace
+
+int disassemble(const std::array<std::uint8_t, 4>& bytes, char* out) {
+  TextWriter w(out);
+  mainPageText(w, bytes);
+  return w.length();
+}
+
+std::string disassemble(const std::array<std::uint8_t, 4>& bytes) {
+  char buffer[Machine::kMaxTextLength];
+  return std::string(buffer, static_cast<std::size_t>(disassemble(bytes, buffer)));
+}
+
+}  // namespace korvel

@@ -1,0 +1,172 @@
+#include "core/machine.h"
+
+namespace korvel {
+
+namespace {
+
+// Hooks a caller left out: no display, no port device (a read gives no byte, a write
+// cannot be recorded), and a HALT that has nobody to stop.
+class NoDisplay final : public Display {
+ public:
+  void ekran() override {}
+};
+class NoPortInput final : public PortInput {
+ public:
+  std::optional<std::int32_t> portin(std::int32_t, std::int32_t) override { return std::nullopt; }
+};
+class NoPortOutput final : public PortOutput {
+ public:
+  bool portout(std::int32_t, std::int32_t) override { return false; }
+};
+class NoRunControl final : public RunControl {
+ public:
+  void menustop_Click() override {}
+};
+
+MachineHooks completed(MachineHooks hooks) {
+  static NoDisplay noDisplay;
+  static NoPortInput noInput;
+  static NoPortOutput noOutput;
+  static NoRunControl noControl;
+  if (hooks.display == nullptr) hooks.display = &noDisplay;
+  if (hooks.input == nullptr) hooks.input = &noInput;
+  if (hooks.output == nullptr) hooks.output = &noOutput;
+  if (hooks.control == nullptr) hooks.control = &noControl;
+  return hooks;
+}
+
+}  // namespace
+
+Machine::Machine(MachineState& state, MachineHooks hooks) : s_(state), hooks_(completed(hooks)) {}
+
+void Machine::clean() {
+  textEmpty_ = true;
+  resetRegisters(s_);
+  abandoned_ = false;
+  stopRequested_ = false;
+  hooks_.display->ekran();
+}
+
+void Machine::captureText(std::int32_t address) {
+  textEmpty_ = false;
+  textAddress_ = address;
+  for (int i = 0; i < 4; ++i) textBytes_[i] = static_cast<std::uint8_t>(mem(address + i));
+}
+
+void Machine::clock_Timer() {
+  abandoned_ = false;
+  // The text is fixed by the instruction's bytes as they are before it runs, so capturing
+  // them here is the same as setting the text before any state changes.
+  captureText(s_.PC);
+  mainPage(s_.memory[s_.PC]);
+  hooks_.display->ekran();
+}
+
+void Machine::showHaltText() { captureText(s_.PC); }
+
+std::string Machine::instructionText() const {
+  char buffer[kMaxTextLength];
+  return std::string(buffer, static_cast<std::size_t>(writeInstructionText(buffer)));
+}
+
+int Machine::writeInstructionText(char* out) const {
+  return textEmpty_ ? 0 : disassemble(textBytes_, out);
+}
+
+std::int32_t Machine::readR(int code) {
+  switch (code) {
+    case 0: return s_.B;
+    case 1: return s_.C;
+    case 2: return s_.D;
+    case 3: return s_.E;
+    case 4: return s_.H;
+    case 5: return s_.L;
+    case 6: return mem(s_.H * 256 + s_.L);
+    default: return s_.A;
+  }
+}
+
+void Machine::writeR(int code, std::int32_t v) {
+  switch (code) {
+    case 0: s_.B = v; break;
+    case 1: s_.C = v; break;
+    case 2: s_.D = v; break;
+    case 3: s_.E = v; break;
+    case 4: s_.H = v; break;
+    case 5: s_.L = v; break;
+    case 6: setMem(s_.H * 256 + s_.L, v); break;
+    default: s_.A = v; break;
+  }
+}
+
+// Stack: the high byte goes to the higher address; SP wraps at both ends.
+void Machine::push(std::int32_t value) {
+  s_.SP = s_.SP == 0 ? 0xFFFF : s_.SP - 1;
+  s_.memory[s_.SP] = value >> 8;
+  s_.SP = s_.SP == 0 ? 0xFFFF : s_.SP - 1;
+  s_.memory[s_.SP] = value & 0xFF;
+}
+
+std::int32_t Machine::pop() {
+  const std::int32_t low = s_.memory[s_.SP];
+  s_.SP = s_.SP == 0xFFFF ? 0 : s_.SP + 1;
+  const std::int32_t high = s_.memory[s_.SP];
+  s_.SP = s_.SP == 0xFFFF ? 0 : s_.SP + 1;
+  return high * 256 + low;
+}
+
+bool Machine::condition(int cc) const {
+  switch (cc) {
+    case 0: return s_.Zero == 0;
+    case 1: return s_.Zero == 1;
+    case 2: return s_.Carry == 0;
+    case 3: return s_.Carry == 1;
+    case 4: return s_.Parity == 0;
+    case 5: return s_.Parity == 1;
+    case 6: return s_.Sign == 0;
+    default: return s_.Sign == 1;
+  }
+}
+
+// An instruction whose port gave no byte, or could not record one, is undone before it
+// changed anything: PC goes back to its first byte and the run is told to end.
+void Machine::abandonInstruction() {
+  s_.PC = textAddress_;
+  abandoned_ = true;
+}
+
+bool Machine::readPort(std::int32_t portnum, std::int32_t& value) {
+  const std::optional<std::int32_t> byte = hooks_.input->portin(portnum, textAddress_);
+  if (!byte || *byte < 0 || *byte > 255) {
+    abandonInstruction();
+    return false;
+  }
+  value = *byte;
+  return true;
+}
+
+bool Machine::writePort(std::int32_t portnum, std::int32_t data) {
+  if (!hooks_.output->portout(portnum, data)) {
+    abandonInstruction();
+    return false;
+  }
+  return true;
+}
+
+RunResult runExtremelyFast(Machine& machine, std::int64_t limit) {
+  MachineState& s = machine.state();
+  std::int64_t executed = 0;
+  while (executed < limit) {
+    if (s.memory[s.PC] == kHaltOpcode) {
+      machine.showHaltText();
+      return {RunEnd::Halted, executed};
+    }
+    machine.clock_Timer();
+    if (machine.tickAbandoned()) return {RunEnd::Abandoned, executed};
+    ++executed;
+    if (machine.stopRequested()) return {RunEnd::StopRequested, executed};
+  }
+  return {RunEnd::LimitReached, executed};
+}
+
+}  // namespace korvel
