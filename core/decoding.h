@@ -31,8 +31,8 @@ inline constexpr const char* kAluNames[8] = {"ADD A,", "ADC A,", "SUB ", "SBC A,
 inline constexpr const char* kAccumulatorOps[8] = {"RLCA", "RRCA", "RLA", "RRA",
                                                    "DAA",  "CPL",  "SCF", "CCF"};
 // CB-page rotates and shifts by y; 6 is the undocumented group that is not decoded.
-inline constexpr const char* kRotateNames[8] = {"RLC", "RRC", "RL", "RR", "SLA", "SRA", nullptr,
-                                                "SRL"};
+inline constexpr const char* kRotateNames[8] = {"RLC", "RRC", "RL",    "RR",
+                                                "SLA", "SRA", nullptr, "SRL"};
 inline constexpr int kUndocumentedShift = 6;
 inline constexpr const char* kBitOpNames[4] = {nullptr, "BIT", "RES", "SET"};
 // ED block instructions by [y - 4][z].
@@ -42,7 +42,9 @@ inline constexpr const char* kBlockNames[4][4] = {{"LDI", "CPI", "INI", "OUTI"},
                                                   {"LDDR", "CPDR", "INDR", "OTDR"}};
 
 // CB page: every byte but the undocumented shifts 30H..37H.
-constexpr bool cbKnows(std::int32_t op) { return (op >> 3) != 6; }
+constexpr bool cbKnows(std::int32_t op) {
+  return (op >> 3) != 6;
+}
 
 // ED page: the 58 documented second bytes.
 constexpr bool edKnows(std::int32_t op) {
@@ -51,25 +53,37 @@ constexpr bool edKnows(std::int32_t op) {
   if (f.x != 1) return false;
   switch (f.z) {
     case 0:
-    case 1: return f.y != 6;                         // IN r,(C) and OUT (C),r
+    case 1: return f.y != 6;  // IN r,(C) and OUT (C),r
     case 2:
-    case 3: return true;                             // ADC/SBC HL,rr and LD (nn),rr / rr,(nn)
-    case 4: return f.y == 0;                         // NEG
-    case 5: return f.y <= 1;                         // RETN, RETI
+    case 3: return true;                              // ADC/SBC HL,rr and LD (nn),rr / rr,(nn)
+    case 4: return f.y == 0;                          // NEG
+    case 5: return f.y <= 1;                          // RETN, RETI
     case 6: return f.y == 0 || f.y == 2 || f.y == 3;  // IM 0, IM 1, IM 2
-    default: return f.y <= 5;                        // LD I,A .. LD A,R, RRD, RLD
+    default: return f.y <= 5;                         // LD I,A .. LD A,R, RRD, RLD
   }
 }
 
 // DD and FD pages: the 39 documented index instructions and the hand-over to DD CB / FD CB.
 constexpr bool indexKnows(std::int32_t op) {
   switch (op) {
-    case 0x09: case 0x19: case 0x29: case 0x39:  // ADD IX,rr
-    case 0x21: case 0x22: case 0x23: case 0x2A: case 0x2B:
-    case 0x34: case 0x35: case 0x36:
-    case 0xE1: case 0xE3: case 0xE5: case 0xE9: case 0xF9:
-    case 0xCB:
-      return true;
+    case 0x09:
+    case 0x19:
+    case 0x29:
+    case 0x39:  // ADD IX,rr
+    case 0x21:
+    case 0x22:
+    case 0x23:
+    case 0x2A:
+    case 0x2B:
+    case 0x34:
+    case 0x35:
+    case 0x36:
+    case 0xE1:
+    case 0xE3:
+    case 0xE5:
+    case 0xE9:
+    case 0xF9:
+    case 0xCB: return true;
     default: break;
   }
   const Fields f = fields(op);

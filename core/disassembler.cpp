@@ -103,17 +103,38 @@ void indexPageText(TextWriter& w, const char* xy, const std::array<std::uint8_t,
   const std::int32_t op = b[1];
   const decoding::Fields f = fields(op);
   switch (op) {
-    case 0x09: case 0x19: case 0x29: case 0x39:
-      w << "ADD " << xy << ',' << (f.p == 2 ? xy : decoding::kPairNames[f.p]);
+    case 0x09:
+    case 0x19:
+    case 0x29:
+    case 0x39: w << "ADD " << xy << ',' << (f.p == 2 ? xy : decoding::kPairNames[f.p]); return;
+    case 0x21:
+      w << "LD " << xy << ',';
+      w.word(b[2], b[3]);
       return;
-    case 0x21: w << "LD " << xy << ','; w.word(b[2], b[3]); return;
-    case 0x2A: w << "LD " << xy << ",("; w.word(b[2], b[3]) << ')'; return;
-    case 0x22: w << "LD ("; w.word(b[2], b[3]) << ")," << xy; return;
+    case 0x2A:
+      w << "LD " << xy << ",(";
+      w.word(b[2], b[3]) << ')';
+      return;
+    case 0x22:
+      w << "LD (";
+      w.word(b[2], b[3]) << ")," << xy;
+      return;
     case 0x23: w << "INC " << xy; return;
     case 0x2B: w << "DEC " << xy; return;
-    case 0x34: w << "INC "; indexedCell(w, xy, b[2]); return;
-    case 0x35: w << "DEC "; indexedCell(w, xy, b[2]); return;
-    case 0x36: w << "LD "; indexedCell(w, xy, b[2]); w << ','; w.byte(b[3]); return;
+    case 0x34:
+      w << "INC ";
+      indexedCell(w, xy, b[2]);
+      return;
+    case 0x35:
+      w << "DEC ";
+      indexedCell(w, xy, b[2]);
+      return;
+    case 0x36:
+      w << "LD ";
+      indexedCell(w, xy, b[2]);
+      w << ',';
+      w.byte(b[3]);
+      return;
     case 0xE1: w << "POP " << xy; return;
     case 0xE5: w << "PUSH " << xy; return;
     case 0xE3: w << "EX (SP)," << xy; return;
@@ -181,15 +202,30 @@ void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
             case 1: w << "LD A,(BC)"; return;
             case 2: w << "LD (DE),A"; return;
             case 3: w << "LD A,(DE)"; return;
-            case 4: w << "LD ("; w.word(b[1], b[2]) << "),HL"; return;
-            case 5: w << "LD HL,("; w.word(b[1], b[2]) << ')'; return;
-            case 6: w << "LD ("; w.word(b[1], b[2]) << "),A"; return;
-            default: w << "LD A,("; w.word(b[1], b[2]) << ')'; return;
+            case 4:
+              w << "LD (";
+              w.word(b[1], b[2]) << "),HL";
+              return;
+            case 5:
+              w << "LD HL,(";
+              w.word(b[1], b[2]) << ')';
+              return;
+            case 6:
+              w << "LD (";
+              w.word(b[1], b[2]) << "),A";
+              return;
+            default:
+              w << "LD A,(";
+              w.word(b[1], b[2]) << ')';
+              return;
           }
         case 3: w << (f.q == 0 ? "INC " : "DEC ") << decoding::kPairNames[f.p]; return;
         case 4: w << "INC " << r_y; return;
         case 5: w << "DEC " << r_y; return;
-        case 6: w << "LD " << r_y << ','; w.byte(b[1]); return;
+        case 6:
+          w << "LD " << r_y << ',';
+          w.byte(b[1]);
+          return;
         default: w << decoding::kAccumulatorOps[f.y]; return;
       }
     default:
@@ -203,10 +239,16 @@ void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
             w << kNames[f.p];
           }
           return;
-        case 2: w << "JP " << decoding::kConditionNames[f.y] << ','; w.word(b[1], b[2]); return;
+        case 2:
+          w << "JP " << decoding::kConditionNames[f.y] << ',';
+          w.word(b[1], b[2]);
+          return;
         case 3:
           switch (f.y) {
-            case 0: w << "JP "; w.word(b[1], b[2]); return;
+            case 0:
+              w << "JP ";
+              w.word(b[1], b[2]);
+              return;
             case 1:
               if (decoding::cbKnows(b[1])) {
                 cbPageText(w, b[1]);
@@ -214,14 +256,23 @@ void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
                 w << "CB instrukcije";
               }
               return;
-            case 2: w << "OUT ("; w.byte(b[1]) << "),A"; return;
-            case 3: w << "IN A,("; w.byte(b[1]) << ')'; return;
+            case 2:
+              w << "OUT (";
+              w.byte(b[1]) << "),A";
+              return;
+            case 3:
+              w << "IN A,(";
+              w.byte(b[1]) << ')';
+              return;
             case 4: w << "EX (SP),HL"; return;
             case 5: w << "EX DE,HL"; return;
             case 6: w << "DI"; return;
             default: w << "EI"; return;
           }
-        case 4: w << "CALL " << decoding::kConditionNames[f.y] << ','; w.word(b[1], b[2]); return;
+        case 4:
+          w << "CALL " << decoding::kConditionNames[f.y] << ',';
+          w.word(b[1], b[2]);
+          return;
         case 5:
           if (f.q == 0) {
             w << "PUSH " << decoding::kStackPairNames[f.p];
@@ -243,8 +294,14 @@ void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
             }
           }
           return;
-        case 6: w << decoding::kAluNames[f.y]; w.byte(b[1]); return;
-        default: w << "RST "; w.byte(f.y * 8); return;
+        case 6:
+          w << decoding::kAluNames[f.y];
+          w.byte(b[1]);
+          return;
+        default:
+          w << "RST ";
+          w.byte(f.y * 8);
+          return;
       }
   }
 }

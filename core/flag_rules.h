@@ -8,8 +8,12 @@
 
 namespace korvel {
 
-inline std::int32_t signed8(std::int32_t byte) { return byte > 127 ? byte - 256 : byte; }
-inline std::int32_t signed16(std::int32_t word) { return word > 32767 ? word - 65536 : word; }
+inline std::int32_t signed8(std::int32_t byte) {
+  return byte > 127 ? byte - 256 : byte;
+}
+inline std::int32_t signed16(std::int32_t word) {
+  return word > 32767 ? word - 65536 : word;
+}
 
 inline void setZeroSign8(MachineState& s, std::int32_t v) {
   s.Zero = v == 0 ? 1 : 0;
@@ -37,7 +41,7 @@ inline void addToA(MachineState& s, std::int32_t operand, std::int32_t carryIn) 
   setZeroSign8(s, a);
 }
 
-// SUB, SBC and NEG's arithmetic: Parity is the signed overflow, Carry the borrow.
+// SUB, SBC, CP and NEG: Parity is the signed overflow, Carry the borrow.
 inline std::int32_t subtract8(MachineState& s, std::int32_t minuend, std::int32_t operand,
                               std::int32_t carryIn) {
   const std::int32_t t = signed8(minuend) - signed8(operand) - carryIn;
@@ -58,7 +62,9 @@ inline void subtractFromA(MachineState& s, std::int32_t operand, std::int32_t ca
 }
 
 // CP: the flags of SUB, A unchanged.
-inline void compareWithA(MachineState& s, std::int32_t operand) { subtract8(s, s.A, operand, 0); }
+inline void compareWithA(MachineState& s, std::int32_t operand) {
+  subtract8(s, s.A, operand, 0);
+}
 
 // AND, XOR, OR: Parity is the parity of A, Carry cleared.
 inline void logicFlags(MachineState& s) {
@@ -73,9 +79,18 @@ inline void alu8(MachineState& s, int operation, std::int32_t operand) {
     case 1: addToA(s, operand, s.Carry); break;
     case 2: subtractFromA(s, operand, 0); break;
     case 3: subtractFromA(s, operand, s.Carry); break;
-    case 4: s.A &= operand; logicFlags(s); break;
-    case 5: s.A ^= operand; logicFlags(s); break;
-    case 6: s.A |= operand; logicFlags(s); break;
+    case 4:
+      s.A &= operand;
+      logicFlags(s);
+      break;
+    case 5:
+      s.A ^= operand;
+      logicFlags(s);
+      break;
+    case 6:
+      s.A |= operand;
+      logicFlags(s);
+      break;
     default: compareWithA(s, operand); break;
   }
 }
@@ -148,13 +163,34 @@ inline std::int32_t rotateShift(MachineState& s, int operation, std::int32_t v) 
   const std::int32_t bit7 = v > 127 ? 1 : 0;
   const std::int32_t bit0 = v & 1;
   switch (operation) {
-    case 0: s.Carry = bit7; v = (v * 2 - bit7 * 256) + bit7; break;          // RLC
-    case 1: s.Carry = bit0; v = (v - bit0) / 2 + bit0 * 128; break;          // RRC
-    case 2: s.Carry = bit7; v = (v * 2 - bit7 * 256) + oldCarry; break;      // RL
-    case 3: s.Carry = bit0; v = (v - bit0) / 2 + oldCarry * 128; break;      // RR
-    case 4: s.Carry = bit7; v = v * 2 - bit7 * 256; break;                   // SLA
-    case 5: s.Carry = bit0; v = (v - bit0) / 2 + bit7 * 128; break;          // SRA
-    default: s.Carry = bit0; v = (v - bit0) / 2; break;                      // SRL
+    case 0:
+      s.Carry = bit7;
+      v = (v * 2 - bit7 * 256) + bit7;
+      break;  // RLC
+    case 1:
+      s.Carry = bit0;
+      v = (v - bit0) / 2 + bit0 * 128;
+      break;  // RRC
+    case 2:
+      s.Carry = bit7;
+      v = (v * 2 - bit7 * 256) + oldCarry;
+      break;  // RL
+    case 3:
+      s.Carry = bit0;
+      v = (v - bit0) / 2 + oldCarry * 128;
+      break;  // RR
+    case 4:
+      s.Carry = bit7;
+      v = v * 2 - bit7 * 256;
+      break;  // SLA
+    case 5:
+      s.Carry = bit0;
+      v = (v - bit0) / 2 + bit7 * 128;
+      break;  // SRA
+    default:
+      s.Carry = bit0;
+      v = (v - bit0) / 2;
+      break;  // SRL
   }
   setZeroSignParity8(s, v);
   return v;
@@ -171,10 +207,22 @@ inline void rotateAccumulator(MachineState& s, int operation) {
   const std::int32_t bit7 = s.A >= 128 ? 1 : 0;
   const std::int32_t bit0 = s.A & 1;
   switch (operation) {
-    case 0: s.Carry = bit7; s.A = s.A * 2 - bit7 * 256 + bit7; break;        // RLCA
-    case 1: s.Carry = bit0; s.A = (s.A - bit0) / 2 + bit0 * 128; break;      // RRCA
-    case 2: s.Carry = bit7; s.A = s.A * 2 - bit7 * 256 + oldCarry; break;    // RLA
-    default: s.Carry = bit0; s.A = (s.A - bit0) / 2 + oldCarry * 128; break;  // RRA
+    case 0:
+      s.Carry = bit7;
+      s.A = s.A * 2 - bit7 * 256 + bit7;
+      break;  // RLCA
+    case 1:
+      s.Carry = bit0;
+      s.A = (s.A - bit0) / 2 + bit0 * 128;
+      break;  // RRCA
+    case 2:
+      s.Carry = bit7;
+      s.A = s.A * 2 - bit7 * 256 + oldCarry;
+      break;  // RLA
+    default:
+      s.Carry = bit0;
+      s.A = (s.A - bit0) / 2 + oldCarry * 128;
+      break;  // RRA
   }
 }
 

@@ -62,7 +62,9 @@ void Machine::clock_Timer() {
   hooks_.display->ekran();
 }
 
-void Machine::showHaltText() { captureText(s_.PC); }
+void Machine::showHaltText() {
+  captureText(s_.PC);
+}
 
 std::string Machine::instructionText() const {
   char buffer[kMaxTextLength];

@@ -10,7 +10,9 @@ void resetRegisters(MachineState& s) {
   s.altCarry = s.altZero = s.altSign = s.altParity = 0;
 }
 
-void parity(MachineState& s, std::int32_t pinput) { s.Parity = evenParity(pinput) ? 1 : 0; }
+void parity(MachineState& s, std::int32_t pinput) {
+  s.Parity = evenParity(pinput) ? 1 : 0;
+}
 
 std::string hhex(std::int32_t hhinput) {
   char digits[2];

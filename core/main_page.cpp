@@ -48,7 +48,7 @@ void Machine::mainPage(std::int32_t op) {
               return;
             }
             case 3: advancePC(2 + signed8(operandByte(1))); return;  // JR e
-            default:                                                   // JR cc,e
+            default:                                                 // JR cc,e
               advancePC(condition(f.y - 4) ? 2 + signed8(operandByte(1)) : 2);
               return;
           }
@@ -64,11 +64,23 @@ void Machine::mainPage(std::int32_t op) {
           return;
         case 2:
           switch (f.y) {
-            case 0: setMem(pairValue(s, 0), s.A); advancePC(1); return;  // LD (BC),A
-            case 1: s.A = mem(pairValue(s, 0)); advancePC(1); return;   // LD A,(BC)
-            case 2: setMem(pairValue(s, 1), s.A); advancePC(1); return;  // LD (DE),A
-            case 3: s.A = mem(pairValue(s, 1)); advancePC(1); return;   // LD A,(DE)
-            case 4: {                                                    // LD (nn),HL
+            case 0:
+              setMem(pairValue(s, 0), s.A);
+              advancePC(1);
+              return;  // LD (BC),A
+            case 1:
+              s.A = mem(pairValue(s, 0));
+              advancePC(1);
+              return;  // LD A,(BC)
+            case 2:
+              setMem(pairValue(s, 1), s.A);
+              advancePC(1);
+              return;  // LD (DE),A
+            case 3:
+              s.A = mem(pairValue(s, 1));
+              advancePC(1);
+              return;  // LD A,(DE)
+            case 4: {  // LD (nn),HL
               const std::int32_t nn = operandWord(1);
               setMem(nn, s.L);
               setMem(nn + 1, s.H);
@@ -82,23 +94,38 @@ void Machine::mainPage(std::int32_t op) {
               advancePC(3);
               return;
             }
-            case 6: setMem(operandWord(1), s.A); advancePC(3); return;  // LD (nn),A
-            default: s.A = mem(operandWord(1)); advancePC(3); return;   // LD A,(nn)
+            case 6:
+              setMem(operandWord(1), s.A);
+              advancePC(3);
+              return;  // LD (nn),A
+            default:
+              s.A = mem(operandWord(1));
+              advancePC(3);
+              return;  // LD A,(nn)
           }
         case 3:  // INC rr, DEC rr: no flags
           setPair(s, f.p, step16(pairValue(s, f.p), f.q == 0 ? 1 : -1));
           advancePC(1);
           return;
-        case 4: writeR(f.y, increment8(s, readR(f.y))); advancePC(1); return;  // INC r
-        case 5: writeR(f.y, decrement8(s, readR(f.y))); advancePC(1); return;  // DEC r
-        case 6: writeR(f.y, operandByte(1)); advancePC(2); return;             // LD r,n
+        case 4:
+          writeR(f.y, increment8(s, readR(f.y)));
+          advancePC(1);
+          return;  // INC r
+        case 5:
+          writeR(f.y, decrement8(s, readR(f.y)));
+          advancePC(1);
+          return;  // DEC r
+        case 6:
+          writeR(f.y, operandByte(1));
+          advancePC(2);
+          return;  // LD r,n
         default:
           switch (f.y) {
-            case 4: break;                                   // DAA: recognised, not simulated
-            case 5: s.A = 255 - s.A; break;                  // CPL
-            case 6: s.Carry = 1; break;                      // SCF
-            case 7: s.Carry = 1 - s.Carry; break;            // CCF
-            default: rotateAccumulator(s, f.y); break;       // RLCA RRCA RLA RRA
+            case 4: break;                              // DAA: recognised, not simulated
+            case 5: s.A = 255 - s.A; break;             // CPL
+            case 6: s.Carry = 1; break;                 // SCF
+            case 7: s.Carry = 1 - s.Carry; break;       // CCF
+            default: rotateAccumulator(s, f.y); break;  // RLCA RRCA RLA RRA
           }
           advancePC(1);
           return;
@@ -136,8 +163,11 @@ void Machine::mainPage(std::int32_t op) {
               std::swap(s.L, s.altL);
               advancePC(1);
               return;
-            case 2: s.PC = pairValue(s, 2); return;                  // JP (HL)
-            default: s.SP = pairValue(s, 2); advancePC(1); return;  // LD SP,HL
+            case 2: s.PC = pairValue(s, 2); return;  // JP (HL)
+            default:
+              s.SP = pairValue(s, 2);
+              advancePC(1);
+              return;  // LD SP,HL
           }
         case 2:  // JP cc,nn
           if (condition(f.y)) {
@@ -208,8 +238,11 @@ void Machine::mainPage(std::int32_t op) {
             advancePC(3);
           }
           return;
-        case 6: alu8(s, f.y, operandByte(1)); advancePC(2); return;  // ALU A,n
-        default:                                                     // RST p
+        case 6:
+          alu8(s, f.y, operandByte(1));
+          advancePC(2);
+          return;  // ALU A,n
+        default:   // RST p
           push((s.PC + 1) & 0xFFFF);
           s.PC = f.y * 8;
           return;

@@ -96,8 +96,9 @@ void Machine::edinstrukcije() {
       if (!writePort(s.C, readR(f.y))) return;
       break;
     case 2:  // SBC HL,rr and ADC HL,rr: all four flags
-      setPair(s, 2, f.q == 0 ? subtractWithCarry16(s, pairValue(s, 2), pairValue(s, f.p))
-                             : addWithCarry16(s, pairValue(s, 2), pairValue(s, f.p)));
+      setPair(s, 2,
+              f.q == 0 ? subtractWithCarry16(s, pairValue(s, 2), pairValue(s, f.p))
+                       : addWithCarry16(s, pairValue(s, 2), pairValue(s, f.p)));
       break;
     case 3: {  // LD (nn),rr and LD rr,(nn): four bytes
       const std::int32_t nn = operandWord(1);
@@ -111,14 +112,9 @@ void Machine::edinstrukcije() {
       advancePC(3);
       return;
     }
-    case 4: {  // NEG
-      const std::int32_t a = s.A;
-      s.Parity = a == 128 ? 1 : 0;
-      s.Carry = a != 0 ? 1 : 0;
-      s.A = a == 0 ? 0 : 256 - a;
-      setZeroSign8(s, s.A);
+    case 4:  // NEG: A := 0 - A with the flags of SUB
+      s.A = subtract8(s, 0, s.A, 0);
       break;
-    }
     case 7:
       if (f.y == 4 || f.y == 5) {  // RRD, RLD: the digits of A and (HL) rotate
         const std::int32_t a = s.A;
@@ -142,8 +138,12 @@ void Machine::edinstrukcije() {
 
 // ---------------------------------------------------------------------------------------
 // DD and FD pages: the index register is the only difference.
-void Machine::ixinstrukcije() { indexPage(s_.IX); }
-void Machine::iyinstrukcije() { indexPage(s_.IY); }
+void Machine::ixinstrukcije() {
+  indexPage(s_.IX);
+}
+void Machine::iyinstrukcije() {
+  indexPage(s_.IY);
+}
 
 void Machine::indexPage(std::int32_t& xy) {
   MachineState& s = s_;
@@ -154,14 +154,20 @@ void Machine::indexPage(std::int32_t& xy) {
   const auto cell = [&] { return (xy + signed8(operandByte(1))) & 0xFFFF; };
 
   switch (op) {
-    case 0x09: case 0x19: case 0x29: case 0x39: {  // ADD IX,rr: only Carry changes
+    case 0x09:
+    case 0x19:
+    case 0x29:
+    case 0x39: {  // ADD IX,rr: only Carry changes
       const std::int32_t rr = f.p == 2 ? xy : pairValue(s, f.p);
       xy = add16(s, xy, rr);
       advancePC(1);
       return;
     }
-    case 0x21: xy = operandWord(1); advancePC(3); return;  // LD IX,nn
-    case 0x2A: {                                           // LD IX,(nn)
+    case 0x21:
+      xy = operandWord(1);
+      advancePC(3);
+      return;     // LD IX,nn
+    case 0x2A: {  // LD IX,(nn)
       const std::int32_t nn = operandWord(1);
       xy = mem(nn + 1) * 256 + mem(nn);
       advancePC(3);
@@ -174,9 +180,15 @@ void Machine::indexPage(std::int32_t& xy) {
       advancePC(3);
       return;
     }
-    case 0x23: xy = step16(xy, 1); advancePC(1); return;   // INC IX
-    case 0x2B: xy = step16(xy, -1); advancePC(1); return;  // DEC IX
-    case 0x34: {                                           // INC (IX+d)
+    case 0x23:
+      xy = step16(xy, 1);
+      advancePC(1);
+      return;  // INC IX
+    case 0x2B:
+      xy = step16(xy, -1);
+      advancePC(1);
+      return;     // DEC IX
+    case 0x34: {  // INC (IX+d)
       const std::int32_t a = cell();
       s.memory[a] = increment8(s, s.memory[a]);
       advancePC(2);
@@ -188,10 +200,19 @@ void Machine::indexPage(std::int32_t& xy) {
       advancePC(2);
       return;
     }
-    case 0x36: s.memory[cell()] = operandByte(2); advancePC(3); return;  // LD (IX+d),n
-    case 0xE1: xy = pop(); advancePC(1); return;                        // POP IX
-    case 0xE5: push(xy); advancePC(1); return;                          // PUSH IX
-    case 0xE3: {                                                        // EX (SP),IX
+    case 0x36:
+      s.memory[cell()] = operandByte(2);
+      advancePC(3);
+      return;  // LD (IX+d),n
+    case 0xE1:
+      xy = pop();
+      advancePC(1);
+      return;  // POP IX
+    case 0xE5:
+      push(xy);
+      advancePC(1);
+      return;     // PUSH IX
+    case 0xE3: {  // EX (SP),IX
       const std::int32_t top = mem(s.SP + 1) * 256 + mem(s.SP);
       setMem(s.SP + 1, xy >> 8);
       setMem(s.SP, xy & 0xFF);
@@ -199,9 +220,12 @@ void Machine::indexPage(std::int32_t& xy) {
       advancePC(1);
       return;
     }
-    case 0xF9: s.SP = xy; advancePC(1); return;  // LD SP,IX
-    case 0xE9: s.PC = xy; return;                // JP (IX)
-    case 0xCB:                                   // DD CB d op
+    case 0xF9:
+      s.SP = xy;
+      advancePC(1);
+      return;                      // LD SP,IX
+    case 0xE9: s.PC = xy; return;  // JP (IX)
+    case 0xCB:                     // DD CB d op
       advancePC(1);
       if (&xy == &s.IX) {
         ixcbinstrukcije();
@@ -226,8 +250,12 @@ void Machine::indexPage(std::int32_t& xy) {
 
 // ---------------------------------------------------------------------------------------
 // DD CB and FD CB pages: PC on the displacement, the operation byte after it.
-void Machine::ixcbinstrukcije() { indexBitPage(s_.IX); }
-void Machine::iycbinstrukcije() { indexBitPage(s_.IY); }
+void Machine::ixcbinstrukcije() {
+  indexBitPage(s_.IX);
+}
+void Machine::iycbinstrukcije() {
+  indexBitPage(s_.IY);
+}
 
 void Machine::indexBitPage(std::int32_t& xy) {
   MachineState& s = s_;

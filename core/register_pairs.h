@@ -19,9 +19,18 @@ inline std::int32_t pairValue(const MachineState& s, int p) {
 
 inline void setPair(MachineState& s, int p, std::int32_t v) {
   switch (p) {
-    case 0: s.B = v >> 8; s.C = v & 0xFF; break;
-    case 1: s.D = v >> 8; s.E = v & 0xFF; break;
-    case 2: s.H = v >> 8; s.L = v & 0xFF; break;
+    case 0:
+      s.B = v >> 8;
+      s.C = v & 0xFF;
+      break;
+    case 1:
+      s.D = v >> 8;
+      s.E = v & 0xFF;
+      break;
+    case 2:
+      s.H = v >> 8;
+      s.L = v & 0xFF;
+      break;
     default: s.SP = v; break;
   }
 }
@@ -29,6 +38,8 @@ inline void setPair(MachineState& s, int p, std::int32_t v) {
 inline constexpr int kPairBC = 0, kPairDE = 1, kPairHL = 2;
 
 // Increment or decrement of a 16-bit value, FFFFH + 1 = 0000H and 0000H - 1 = FFFFH.
-inline std::int32_t step16(std::int32_t v, int delta) { return (v + delta) & 0xFFFF; }
+inline std::int32_t step16(std::int32_t v, int delta) {
+  return (v + delta) & 0xFFFF;
+}
 
 }  // namespace korvel
