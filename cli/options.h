@@ -1,0 +1,41 @@
+// The command line of korvel-cli.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvel::cli {
+
+inline constexpr std::int64_t kDefaultSteps = 1000000;
+
+struct DumpRange {
+  std::int32_t start = 0;
+  std::int32_t length = 0;
+};
+
+struct Options {
+  std::int64_t steps = kDefaultSteps;
+  bool trace = false;
+  std::vector<std::int32_t> inputs;  // answers for the port reads, in order
+  std::string outLog = "out.log";    // "-" is standard output
+  std::optional<DumpRange> dump;
+  std::string program;
+  bool help = false;
+};
+
+struct ParseResult {
+  Options options;
+  std::string error;  // empty when the command line is good
+};
+
+ParseResult parseOptions(const std::vector<std::string>& args);
+
+// A whole non-negative decimal number, no sign, no blanks; nullopt for anything else or
+// a number too large for 64 bits.
+std::optional<std::int64_t> parseStepCount(const std::string& text);
+
+extern const char* const kUsage;
+
+}  // namespace korvel::cli

@@ -1,0 +1,52 @@
+// Buffered standard output and the fixed-width texts of korvel-cli: the register line
+// and the memory rows. Formatting writes into char buffers so that a trace of millions
+// of instructions stays cheap.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "core/machine_state.h"
+
+namespace korvel::cli {
+
+// "PC=0000 SP=0000 ... Sign'=0 Parity'=0": PC, SP, IX, IY, the main registers and flags,
+// then the alternate ones.
+inline constexpr int kStateLineLength = 174;
+char* writeStateLine(char* out, const MachineState& s);
+
+// One memory viewer row: "0100: " then each of `count` (at most 16) bytes as two digits
+// and a blank.
+inline constexpr int kMaxDumpRowLength = 6 + 16 * 3;
+char* writeDumpRow(char* out, const MachineState& s, std::int32_t address, int count);
+
+// A large buffer in front of a FILE*, written with fwrite when full or flushed.
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(std::FILE* file, std::size_t capacity = std::size_t{1} << 20)
+      : file_(file), buffer_(capacity) {}
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+  // Room for at least `n` bytes (n <= capacity); returns where to write them.
+  char* reserve(std::size_t n) {
+    if (buffer_.size() - used_ < n) flush();
+    return buffer_.data() + used_;
+  }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
+  void write(std::string_view text);
+
+  // Writes out everything buffered; false if the file refused any of it, now or before.
+  bool flush();
+  bool failed() const { return failed_; }
+
+ private:
+  std::FILE* file_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace korvel::cli

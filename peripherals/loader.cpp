@@ -1,0 +1,108 @@
+#include "peripherals/loader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+namespace korvel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+char upperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string upperAscii(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](char c) { return upperAscii(c); });
+  return text;
+}
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && upperAscii(a) == upperAscii(b);
+}
+
+bool isPresent(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec)) && !ec;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+std::string shownDirectory(const fs::path& directory) {
+  std::string shown = upperAscii(directory.string());
+  if (shown.empty() || shown.back() != fs::path::preferred_separator) {
+    shown += static_cast<char>(fs::path::preferred_separator);
+  }
+  return shown;
+}
+
+fs::path findProgramFile(const fs::path& directory) {
+  for (const char* name : {kProgramFileName, "PROGRAM.BIN"}) {
+    const fs::path candidate = directory / name;
+    if (isPresent(candidate)) return candidate;
+  }
+  // Any other spelling of the name; sorted so that the choice does not depend on the
+  // order in which the file system lists the directory.
+  std::vector<fs::path> matches;
+  std::error_code ec;
+  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+    if (sameNameIgnoringCase(it->path().filename().string(), kProgramFileName)) {
+      matches.push_back(it->path());
+    }
+  }
+  if (matches.empty()) return {};
+  return *std::min_element(matches.begin(), matches.end());
+}
+
+LoadOutcome loadImage(Machine& machine, const fs::path& file, const std::string& shownName,
+                      const std::string& shownDir) {
+  machine.clean();
+  MachineState& s = machine.state();
+  std::fill(s.memory.begin(), s.memory.end(), 0);
+
+  const std::string where = shownName + " in the directory " + shownDir;
+  if (file.empty() || !isPresent(file)) return {false, "Can't find file " + where};
+
+  const auto unreadable = [&where](const std::string& reason) {
+    return LoadOutcome{false, "Can't read file " + where + ": " + reason};
+  };
+  std::error_code ec;
+  if (fs::is_directory(file, ec)) return unreadable("it is a directory, not a file");
+
+  errno = 0;
+  std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+  if (!in) return unreadable(std::strerror(errno != 0 ? errno : EIO));
+
+  // The image goes into a buffer first and reaches the memory only when all of it could
+  // be read; one byte more than the memory holds is asked for to see an oversize file.
+  std::vector<unsigned char> image(static_cast<std::size_t>(kMemorySize) + 1);
+  errno = 0;
+  const std::size_t count = std::fread(image.data(), 1, image.size(), in.get());
+  if (std::ferror(in.get())) return unreadable(std::strerror(errno != 0 ? errno : EIO));
+  if (count > static_cast<std::size_t>(kMemorySize)) {
+    const std::uintmax_t size = fs::file_size(file, ec);
+    const std::string sizeText = ec ? "more than 65536 bytes" : std::to_string(size) + " bytes";
+    return {false, "Can't load file " + where + ": it holds " + sizeText +
+                       ", but the memory takes at most 65536 bytes"};
+  }
+
+  std::copy(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(count), s.memory.begin());
+  return {true, kLoadCompleted};
+}
+
+LoadOutcome menuloader(Machine& machine, const fs::path& directory) {
+  return loadImage(machine, findProgramFile(directory), "PROGRAM.BIN", shownDirectory(directory));
+}
+
+}  // namespace korvel
