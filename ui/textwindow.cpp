@@ -1,0 +1,106 @@
+#include "ui/textwindow.h"
+
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QVBoxLayout>
+#include <algorithm>
+
+QString helpText() {
+  // One entry per line; every line, the last empty one included, ends with a line break.
+  static const char* const kLines[] = {
+      R"t(1. When you start Korvel the whole memory)t",
+      R"t((64K address range 0000H-FFFFH) is filled with NOPs)t",
+      R"t((opcode 00H).)t",
+      R"t()t",
+      R"t(2. You can load a program into memory by selecting)t",
+      R"t(\Tools\Program Loader from the menu or by pressing)t",
+      R"t(Ctrl+P on the keyboard. The program must be a binary)t",
+      R"t(image starting from address 0000H and must be)t",
+      R"t(contained in the file PROGRAM.BIN in the application)t",
+      R"t(directory.)t",
+      R"t()t",
+      R"t(3. The simulation rate can be selected from the menu.)t",
+      R"t(Menu item \Rate contains five choices:)t",
+      R"t(- Step by Step (Interval = at your will))t",
+      R"t(- Slow (Interval = 1500 ms))t",
+      R"t(- Normal (Interval = 250 ms))t",
+      R"t(- Fast (Interval = around 50 ms))t",
+      R"t(- Extremely Fast (Interval = Extremely Short))t",
+      R"t()t",
+      R"t(4. HEX memory viewer is available by selecting)t",
+      R"t(\Tools\Memory Viewer from the menu or by pressing)t",
+      R"t(Ctrl+M. It has a scroll bar that is very easy to use.)t",
+      R"t()t",
+      R"t(5. The simulation starts by pressing F1 on the keyboard)t",
+      R"t(or by selecting \Simulation\Start from the menu.)t",
+      R"t(The simulation will automatically stop when it reaches)t",
+      R"t(a HALT (opcode 76H) instruction, or when user presses)t",
+      R"t(F3 which is equivalent to \Simulation\Stop from)t",
+      R"t(the menu. When Extremely Fast rate is selected)t",
+      R"t(the whole menu is not enabled and simulation will stop)t",
+      R"t(only when HALT is encountered. When Step by Step)t",
+      R"t(rate is selected, next instruction is executed on every)t",
+      R"t(click on F2.)t",
+      R"t()t",
+      R"t(6. Only official Z80 instructions are simulated in)t",
+      R"t(this version. Among them, the following instructions are)t",
+      R"t(not simulated:  DAA; LD A,I; LD A,R; LD I,A; LD R,A;)t",
+      R"t(DI; EI; IM 0; IM 1; IM 2; RETI; RETN.)t",
+      R"t(These instructions are also recognized (the simulator)t",
+      R"t(will not crash) but nothing is executed.)t",
+      R"t()t",
+      R"t(7. IN instructions prompt user to manually enter every)t",
+      R"t(incoming byte on all ports. OUT instructions are logged)t",
+      R"t(in OUT.LOG file in the application directory. Every OUT)t",
+      R"t(instruction append a new line in the OUT.LOG file.)t",
+      R"t()t",
+  };
+  QString text;
+  for (const char* line : kLines) text += QLatin1String(line) + QLatin1Char('\n');
+  return text;
+}
+
+QString aboutText() {
+  return QStringLiteral(
+      "Korvel\n"
+      "A Z80 simulator for learning\n"
+      "Version " KORVEL_VERSION
+      "\n"
+      "\n"
+      "Korvel runs small Z80 programs one instruction at a time and shows\n"
+      "the registers, the flags and the instruction just executed.\n"
+      "\n"
+      "This program is meant for study and experiment. It is provided as is,\n"
+      "without any warranty: it models the documented Z80 instructions with\n"
+      "the Carry, Zero, Sign and Parity flags only, and its results may\n"
+      "differ from those of a real processor.\n");
+}
+
+TextWindow::TextWindow(const QString& objectName, const QString& title, const QString& text,
+                       QWidget* parent)
+    : QWidget(parent) {
+  setObjectName(objectName);
+  setWindowTitle(title);
+  setAttribute(Qt::WA_DeleteOnClose);
+
+  text1_ = new QPlainTextEdit(this);
+  text1_->setObjectName("Text1");
+  text1_->setReadOnly(true);
+  text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QPalette p = text1_->palette();
+  p.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+  p.setColor(QPalette::Text, Qt::black);
+  text1_->setPalette(p);
+  text1_->setPlainText(text);
+
+  const QFontMetrics fm(text1_->font());
+  int widest = 0;
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  for (const QString& line : lines) widest = std::max(widest, fm.horizontalAdvance(line));
+  resize(widest + 48, std::min(static_cast<int>(lines.size()), 30) * fm.lineSpacing() + 24);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(text1_);
+}
