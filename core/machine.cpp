@@ -75,32 +75,6 @@ int Machine::writeInstructionText(char* out) const {
   return textEmpty_ ? 0 : disassemble(textBytes_, out);
 }
 
-std::int32_t Machine::readR(int code) {
-  switch (code) {
-    case 0: return s_.B;
-    case 1: return s_.C;
-    case 2: return s_.D;
-    case 3: return s_.E;
-    case 4: return s_.H;
-    case 5: return s_.L;
-    case 6: return mem(s_.H * 256 + s_.L);
-    default: return s_.A;
-  }
-}
-
-void Machine::writeR(int code, std::int32_t v) {
-  switch (code) {
-    case 0: s_.B = v; break;
-    case 1: s_.C = v; break;
-    case 2: s_.D = v; break;
-    case 3: s_.E = v; break;
-    case 4: s_.H = v; break;
-    case 5: s_.L = v; break;
-    case 6: setMem(s_.H * 256 + s_.L, v); break;
-    default: s_.A = v; break;
-  }
-}
-
 // Stack: the high byte goes to the higher address; SP wraps at both ends.
 void Machine::push(std::int32_t value) {
   s_.SP = s_.SP == 0 ? 0xFFFF : s_.SP - 1;

@@ -99,9 +99,20 @@ class Machine {
   void indexPage(std::int32_t& xy);
   void indexBitPage(std::int32_t& xy);
 
-  // Register codes 0..7 = B C D E H L (HL) A.
-  std::int32_t readR(int code);
-  void writeR(int code, std::int32_t v);
+  // Register codes 0..7 = B C D E H L (HL) A; code 6 is the cell at HL.
+  static constexpr std::int32_t MachineState::*kRegisterFields[8] = {
+      &MachineState::B, &MachineState::C, &MachineState::D, &MachineState::E,
+      &MachineState::H, &MachineState::L, nullptr,          &MachineState::A};
+  std::int32_t readR(int code) const {
+    return code == 6 ? mem(s_.H * 256 + s_.L) : s_.*kRegisterFields[code];
+  }
+  void writeR(int code, std::int32_t v) {
+    if (code == 6) {
+      setMem(s_.H * 256 + s_.L, v);
+    } else {
+      s_.*kRegisterFields[code] = v;
+    }
+  }
 
   std::int32_t mem(std::int32_t address) const { return s_.memory[address & 0xFFFF]; }
   void setMem(std::int32_t address, std::int32_t v) { s_.memory[address & 0xFFFF] = v; }
