@@ -2,115 +2,77 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
+#include <vector>
 
 namespace korvel::test {
 namespace {
 
-using M = MachineState;
-
-struct NamedField {
-  std::string_view name;
-  std::int32_t M::*high;  // the field itself, or the high half of a pair
-  std::int32_t M::*low;   // the low half of a pair, else nullptr
-  int digits;
-};
-
-const NamedField kNamedFields[] = {
-    {"PC", &M::PC, nullptr, 4},
-    {"SP", &M::SP, nullptr, 4},
-    {"IX", &M::IX, nullptr, 4},
-    {"IY", &M::IY, nullptr, 4},
-    {"A", &M::A, nullptr, 2},
-    {"B", &M::B, nullptr, 2},
-    {"C", &M::C, nullptr, 2},
-    {"D", &M::D, nullptr, 2},
-    {"E", &M::E, nullptr, 2},
-    {"H", &M::H, nullptr, 2},
-    {"L", &M::L, nullptr, 2},
-    {"A'", &M::altA, nullptr, 2},
-    {"B'", &M::altB, nullptr, 2},
-    {"C'", &M::altC, nullptr, 2},
-    {"D'", &M::altD, nullptr, 2},
-    {"E'", &M::altE, nullptr, 2},
-    {"H'", &M::altH, nullptr, 2},
-    {"L'", &M::altL, nullptr, 2},
-    {"Carry", &M::Carry, nullptr, 1},
-    {"Zero", &M::Zero, nullptr, 1},
-    {"Sign", &M::Sign, nullptr, 1},
-    {"Parity", &M::Parity, nullptr, 1},
-    {"Carry'", &M::altCarry, nullptr, 1},
-    {"Zero'", &M::altZero, nullptr, 1},
-    {"Sign'", &M::altSign, nullptr, 1},
-    {"Parity'", &M::altParity, nullptr, 1},
-    {"BC", &M::B, &M::C, 4},
-    {"DE", &M::D, &M::E, 4},
-    {"HL", &M::H, &M::L, 4},
-};
-
-std::string hex(std::int32_t v, int digits) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%0*X", digits, static_cast<unsigned>(v));
-  return buffer;
+std::int32_t parseHex(const std::string& text) {
+  std::int32_t value = 0;
+  if (!readHex(text, 0xFFFF, value)) ADD_FAILURE() << "bad number: " << text;
+  return value;
 }
 
-std::int32_t parseHex(const std::string& text) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 16);
-  if (text.empty() || *end != '\0') ADD_FAILURE() << "bad number in state notation: " << text;
-  return static_cast<std::int32_t>(v);
+const Field* find(std::string_view name) {
+  for (const Field& f : kFields)
+    if (name == f.name) return &f;
+  return nullptr;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+  return parts;
 }
 
 }  // namespace
 
-std::optional<std::int32_t> ScriptedInput::portin(std::int32_t portnum,
-                                                  std::int32_t instructionAddress) {
-  requests.push_back({portnum, instructionAddress, machine ? machine->instructionText() : "",
-                      machine ? machine->instructionAddress() : -1});
-  if (answers.empty()) return fallback;
-  const auto answer = answers.front();
-  answers.pop_front();
-  return answer;
+std::optional<std::int32_t> Hooks::portin(std::int32_t port, std::int32_t address) {
+  note("in " + hex(port, 0xFF) + "@" + hex(address, 0xFFFF));
+  EXPECT_EQ(address, machine->instructionAddress()) << "the prompting instruction is shown";
+  const std::string answer = answers.empty() ? "00" : answers.front();
+  if (!answers.empty()) answers.pop_front();
+  return answer == "-" ? std::nullopt : std::optional(parseHex(answer));
 }
 
-bool RecordingOutput::portout(std::int32_t portnum, std::int32_t portdata) {
-  if (acceptCount >= 0 && static_cast<int>(lines.size()) >= acceptCount) {
-    ++refused;
-    return false;
-  }
-  lines.emplace_back(portnum, portdata);
-  return true;
+bool Hooks::portout(std::int32_t port, std::int32_t data) {
+  const bool refuse = !answers.empty() && answers.front() == "-";
+  if (!answers.empty()) answers.pop_front();
+  if (!refuse) note("out " + hex(port, 0xFF) + "=" + hex(data, 0xFF));
+  return !refuse;
+}
+
+void Rig::load(std::int32_t address, std::string_view hexBytes) {
+  std::istringstream in{std::string(hexBytes)};
+  for (std::string byte; in >> byte;) state->memory[address++ & 0xFFFF] = parseHex(byte);
+}
+
+void Rig::tick() {
+  const int before = hooks.ekranCalls;
+  machine.clock_Timer();
+  EXPECT_EQ(hooks.ekranCalls, before + 1) << "one ekran per tick";
+  if (machine.tickAbandoned()) hooks.note("abandoned");
 }
 
 void apply(MachineState& s, std::string_view assignments) {
   std::istringstream in{std::string(assignments)};
-  std::string token;
-  while (in >> token) {
+  for (std::string token; in >> token;) {
     const auto eq = token.find('=');
-    if (eq == std::string::npos) {
-      ADD_FAILURE() << "no '=' in state notation: " << token;
-      continue;
-    }
     const std::string name = token.substr(0, eq);
-    const std::int32_t value = parseHex(token.substr(eq + 1));
+    const std::int32_t value = parseHex(eq == std::string::npos ? "" : token.substr(eq + 1));
     if (name.size() > 2 && name.front() == '(' && name.back() == ')') {
       s.memory[parseHex(name.substr(1, name.size() - 2)) & 0xFFFF] = value;
-      continue;
+    } else if (const Field* f = find(name)) {
+      s.*f->member = value;
+    } else if (const Field* high = find(name.substr(0, 1)), *low = find(name.substr(1));
+               name.size() == 2 && high && low) {
+      s.*high->member = value / 256;  // BC, DE, HL
+      s.*low->member = value % 256;
+    } else {
+      ADD_FAILURE() << "unknown field: " << name;
     }
-    bool found = false;
-    for (const NamedField& f : kNamedFields) {
-      if (f.name != name) continue;
-      found = true;
-      if (f.low) {
-        s.*f.high = value / 256;
-        s.*f.low = value % 256;
-      } else {
-        s.*f.high = value;
-      }
-    }
-    if (!found) ADD_FAILURE() << "unknown field in state notation: " << name;
   }
 }
 
@@ -118,52 +80,40 @@ void expectState(const MachineState& before, const MachineState& after,
                  std::string_view assignments) {
   auto want = std::make_unique<MachineState>(before);
   apply(*want, assignments);
-  std::string padded = " ";
-  padded += assignments;
-  const bool checkPC = padded.find(" PC=") != std::string::npos;
-  for (const NamedField& f : kNamedFields) {
-    if (f.low || (f.high == &M::PC && !checkPC)) continue;
-    const std::int32_t expected = (*want).*f.high, got = after.*f.high;
-    if (expected != got)
-      ADD_FAILURE() << f.name << ": expected " << hex(expected, f.digits) << ", got "
-                    << hex(got, f.digits);
+  const bool checkPC = (" " + std::string(assignments)).find(" PC=") != std::string::npos;
+  for (const Field& f : kFields) {
+    const std::int32_t expected = (*want).*f.member, got = after.*f.member;
+    if (expected != got && (f.member != &M::PC || checkPC))
+      ADD_FAILURE() << f.name << ": expected " << hex(expected, f.max) << ", got "
+                    << hex(got, f.max);
   }
-  int shown = 0;
-  for (int a = 0; a < kMemorySize && shown < 8; ++a) {
+  for (int a = 0, shown = 0; a < kMemorySize && shown < 8; ++a) {
     if (want->memory[a] == after.memory[a]) continue;
-    ADD_FAILURE() << "mem[" << hex(a, 4) << "]: expected " << hex(want->memory[a], 2) << ", got "
-                  << hex(after.memory[a], 2);
+    ADD_FAILURE() << "mem[" << hex(a, 0xFFFF) << "]: expected " << hex(want->memory[a], 0xFF)
+                  << ", got " << hex(after.memory[a], 0xFF);
     ++shown;
   }
 }
 
-Rig::Rig() : state(std::make_unique<MachineState>()) {
-  machine = std::make_unique<Machine>(*state, MachineHooks{&display, &input, &output, &control});
-  input.machine = machine.get();
-}
-
-void Rig::load(std::int32_t address, const std::vector<int>& bytes) {
-  for (const int b : bytes) state->memory[address++ & 0xFFFF] = b;
-}
-
-void Rig::tick() {
-  const int before = display.calls;
-  machine->clock_Timer();
-  EXPECT_EQ(display.calls, before + 1) << "ekran once per tick";
-}
-
 void runCase(const Case& c) {
+  SCOPED_TRACE(std::string(c.text) + " [" + c.code + "] " + c.setup);
   Rig rig;
   rig.s().PC = 0x0100;
   apply(rig.s(), c.setup);
   rig.load(rig.s().PC, c.code);
-  const auto before = std::make_unique<MachineState>(rig.s());
-  for (int i = 0; i < c.ticks; ++i) rig.tick();
-  if (*c.text) {
-    EXPECT_EQ(rig.machine->instructionText(), c.text);
+  std::istringstream answers(c.answers);
+  for (std::string a; answers >> a;) rig.hooks.answers.push_back(a);
+  const std::vector<std::string> texts = split(c.text, '|');
+  const std::vector<std::string> changes = split(c.expect ? c.expect : "", '|');
+  if (c.expect && texts.size() != changes.size()) FAIL() << "one expectation per tick";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const auto before = std::make_unique<MachineState>(rig.s());
+    rig.tick();
+    EXPECT_EQ(rig.machine.instructionText(), texts[i]) << "tick " << i + 1;
+    if (c.expect) expectState(*before, rig.s(), changes[i]);
   }
-  EXPECT_FALSE(rig.machine->tickAbandoned());
-  expectState(*before, rig.s(), c.expect);
+  if (!c.expect) return;
+  EXPECT_EQ(rig.hooks.log, c.log);
 }
 
 }  // namespace korvel::test

@@ -1,98 +1,113 @@
-// Fake hooks and a small notation for machine states, shared by the core tests.
+// The table of machine fields, shared by the conformance runner and the core tests, and
+// for the tests fake hooks and a small notation for states.
 //
 // A state is written as blank-separated assignments with hexadecimal values:
 //   "A=7F B=01 Carry=1 HL=2000 (2000)=FF"
-// Names are the MachineState fields (A' etc. for the alternates), the pairs BC, DE, HL,
-// and a memory cell as (address).
+// Names are those of kFields, the pairs BC, DE, HL, and a memory cell as (address).
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "core/machine.h"
 
 namespace korvel::test {
 
-class RecordingDisplay : public Display {
- public:
-  void ekran() override { ++calls; }
-  int calls = 0;
+// Each field with its name, its largest value, and where a conformance vector keeps it:
+// register column (PC SP A F B C D E H L IX IY AF' BC' DE' HL') and bit offset.
+struct Field {
+  const char* name;
+  std::int32_t MachineState::*member;
+  std::int32_t max;
+  int column, shift;
 };
+using M = MachineState;
+inline constexpr int kFlagColumn = 3;
+// clang-format off
+inline constexpr Field kFields[] = {
+    {"PC", &M::PC, 0xFFFF, 0, 0},            {"SP", &M::SP, 0xFFFF, 1, 0},
+    {"A", &M::A, 0xFF, 2, 0},                {"Sign", &M::Sign, 1, 3, 7},
+    {"Zero", &M::Zero, 1, 3, 6},             {"Parity", &M::Parity, 1, 3, 2},
+    {"Carry", &M::Carry, 1, 3, 0},           {"B", &M::B, 0xFF, 4, 0},
+    {"C", &M::C, 0xFF, 5, 0},                {"D", &M::D, 0xFF, 6, 0},
+    {"E", &M::E, 0xFF, 7, 0},                {"H", &M::H, 0xFF, 8, 0},
+    {"L", &M::L, 0xFF, 9, 0},                {"IX", &M::IX, 0xFFFF, 10, 0},
+    {"IY", &M::IY, 0xFFFF, 11, 0},           {"A'", &M::altA, 0xFF, 12, 8},
+    {"Sign'", &M::altSign, 1, 12, 7},        {"Zero'", &M::altZero, 1, 12, 6},
+    {"Parity'", &M::altParity, 1, 12, 2},    {"Carry'", &M::altCarry, 1, 12, 0},
+    {"B'", &M::altB, 0xFF, 13, 8},           {"C'", &M::altC, 0xFF, 13, 0},
+    {"D'", &M::altD, 0xFF, 14, 8},           {"E'", &M::altE, 0xFF, 14, 0},
+    {"H'", &M::altH, 0xFF, 15, 8},           {"L'", &M::altL, 0xFF, 15, 0},
+};
+// clang-format on
 
-// Answers from a script, then `fallback` (nullopt: no byte can be had). Records each
-// request with the instruction text and address that were showing while it was open.
-class ScriptedInput : public PortInput {
+// `value` in hexadecimal with as many digits as `max` has.
+inline std::string hex(std::int32_t value, std::int32_t max) {
+  char buffer[16];
+  const int digits = max > 0xFF ? 4 : (max > 1 ? 2 : 1);
+  std::snprintf(buffer, sizeof buffer, "%0*X", digits, static_cast<unsigned>(value));
+  return buffer;
+}
+// True when `text` is a hexadecimal number of at most four digits up to `max`.
+inline bool readHex(const std::string& text, std::int32_t max, std::int32_t& out) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 16);
+  out = static_cast<std::int32_t>(value);
+  return !text.empty() && text.size() <= 4 && *end == '\0' && value >= 0 && value <= max;
+}
+
+// All four hooks. Port accesses take the next of `answers`: a hex byte for a read, "-" to
+// fail the access, anything else to accept a write (an empty queue gives 00 / accepts).
+// Events are logged as "in 05@0100" (port, instruction address), "out 05=41", "stop" and,
+// by Rig::tick, "abandoned".
+class Hooks : public Display, public PortInput, public PortOutput, public RunControl {
  public:
-  struct Request {
-    std::int32_t port;
-    std::int32_t address;
-    std::string shownText;
-    std::int32_t shownAddress;
-  };
-  std::optional<std::int32_t> portin(std::int32_t portnum,
-                                     std::int32_t instructionAddress) override;
+  void ekran() override { ++ekranCalls; }
+  std::optional<std::int32_t> portin(std::int32_t port, std::int32_t address) override;
+  bool portout(std::int32_t port, std::int32_t data) override;
+  void menustop_Click() override { note("stop"); }
+  void note(const std::string& event) { log += (log.empty() ? "" : "; ") + event; }
 
-  std::deque<std::optional<std::int32_t>> answers;
-  std::optional<std::int32_t> fallback = 0;
-  std::vector<Request> requests;
+  std::deque<std::string> answers;
+  std::string log;
+  int ekranCalls = 0;
   const Machine* machine = nullptr;
 };
 
-// Records each line; refuses every write after the first `acceptCount` ones (-1: never).
-class RecordingOutput : public PortOutput {
- public:
-  bool portout(std::int32_t portnum, std::int32_t portdata) override;
-  std::vector<std::pair<std::int32_t, std::int32_t>> lines;
-  int acceptCount = -1;
-  int refused = 0;
+struct Rig {
+  Rig() { hooks.machine = &machine; }
+  MachineState& s() { return *state; }
+  void load(std::int32_t address, std::string_view hexBytes);  // wraps past FFFFH
+  void tick();  // one clock_Timer, which must end with exactly one ekran
+
+  std::unique_ptr<MachineState> state = std::make_unique<MachineState>();
+  Hooks hooks;
+  Machine machine{*state, {&hooks, &hooks, &hooks, &hooks}};
 };
 
-class CountingControl : public RunControl {
- public:
-  void menustop_Click() override { ++stops; }
-  int stops = 0;
-};
-
-// Sets the fields named in `assignments`.
 void apply(MachineState& s, std::string_view assignments);
-
-// `after` must equal `before` changed by `assignments`: every field and every memory cell
-// (PC only when the assignments name it).
+// `after` must equal `before` changed by `assignments`, in every field and memory cell;
+// PC is compared only when the assignments name it.
 void expectState(const MachineState& before, const MachineState& after,
                  std::string_view assignments);
 
-// One machine with fake hooks.
-struct Rig {
-  Rig();
-  MachineState& s() { return *state; }
-  // Writes bytes from `address` on, wrapping past FFFFH.
-  void load(std::int32_t address, const std::vector<int>& bytes);
-  // One clock_Timer; checks that it ends with exactly one ekran.
-  void tick();
-
-  std::unique_ptr<MachineState> state;
-  RecordingDisplay display;
-  ScriptedInput input;
-  RecordingOutput output;
-  CountingControl control;
-  std::unique_ptr<Machine> machine;
-};
-
-// One table row: `code` is loaded at PC (0100H unless `setup` names PC), `ticks`
-// instructions run, then the last text is `text` (unless empty) and the state is the one
-// before changed by `expect`.
+// One table row. `code` is loaded at PC (0100H unless `setup` names PC) and `answers`
+// queued; then one tick per '|'-separated part of `text`, each showing that text and
+// changing the state as the same part of `expect` says. With `expect` null only the texts
+// are checked; otherwise the whole `log` as well.
 struct Case {
   const char* text;
-  std::vector<int> code;
-  const char* setup;
-  const char* expect;
-  int ticks = 1;
+  const char* code;
+  const char* setup = "";
+  const char* expect = nullptr;
+  const char* answers = "";
+  const char* log = "";
 };
 void runCase(const Case& c);
 
