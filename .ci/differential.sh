@@ -5,29 +5,13 @@
 #
 #   .ci/differential.sh                     the fixed-seed sample
 #   .ci/differential.sh --soak SECONDS      a random seed for SECONDS, seed printed first
-#   .ci/differential.sh --seed N --program K --trace    replay one reported program
+#   .ci/differential.sh --seed N            the sample of another seed (a soak's, to repeat it)
 set -euo pipefail
-
-# Installs the Debian packages named when they are missing.
-install_missing() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local as_root=()
-  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-  echo "Installing missing packages: ${missing[*]}"
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${missing[@]}"
-}
 
 cd "$(dirname "$0")/.."
 build="${KORVEL_DIFF_BUILD_DIR:-build-diff}"
 
 .ci/install-deps
-install_missing libz80ex-dev
 
 cmake -S . -B "$build" -DKORVEL_GUI=OFF -DKORVEL_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target differential_test

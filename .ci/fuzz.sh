@@ -7,34 +7,18 @@
 #   .ci/fuzz.sh [SECONDS]     seconds per target, default 60 (or FUZZ_SECONDS)
 set -euo pipefail
 
-# Installs the Debian packages named when they are missing.
-install_missing() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local as_root=()
-  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-  echo "Installing missing packages: ${missing[*]}"
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${missing[@]}"
-}
-
 cd "$(dirname "$0")/.."
 seconds="${1:-${FUZZ_SECONDS:-60}}"
 build="${KORVEL_FUZZ_BUILD_DIR:-build-fuzz}"
 
-.ci/install-deps
-install_missing clang libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes
+.ci/install-deps clang libclang-rt-14-dev  # clang, libFuzzer and the sanitizer runtimes
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DKORVEL_FUZZ=ON -DKORVEL_GUI=OFF -DKORVEL_TESTS=OFF \
   -DKORVEL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target fuzz_core fuzz_cli
 
-artifacts="$PWD/$build/artifacts"
-mkdir -p "$artifacts"
+mkdir -p "$build/artifacts"
+artifacts="$(cd "$build/artifacts" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

@@ -5,26 +5,10 @@
 # KORVEL_ASAN_BUILD_DIR names another build directory.
 set -euo pipefail
 
-# Installs the Debian packages named when they are missing.
-install_missing() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local as_root=()
-  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-  echo "Installing missing packages: ${missing[*]}"
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${missing[@]}"
-}
-
 cd "$(dirname "$0")/.."
 build="${KORVEL_ASAN_BUILD_DIR:-build-asan}"
 
 .ci/install-deps
-install_missing libz80ex-dev  # the differential test's reference library
 
 # Under the sanitizers the differential sample is a smaller one: its task here is to run
 # every instruction page under ASan and UBSan; the full sample runs in the normal build.

@@ -62,13 +62,13 @@ char* writeDumpRow(char* out, const MachineState& s, std::int32_t address, int c
 
 void OutputBuffer::write(std::string_view text) {
   while (!text.empty()) {
-    const std::size_t room = buffer_.size() - used_;
+    const std::size_t room = capacity_ - used_;
     if (room == 0) {
       flush();
       continue;
     }
     const std::size_t n = text.size() < room ? text.size() : room;
-    std::memcpy(buffer_.data() + used_, text.data(), n);
+    std::memcpy(buffer_.get() + used_, text.data(), n);
     used_ += n;
     text.remove_prefix(n);
   }
@@ -76,7 +76,7 @@ void OutputBuffer::write(std::string_view text) {
 
 bool OutputBuffer::flush() {
   if (used_ > 0) {
-    if (std::fwrite(buffer_.data(), 1, used_, file_) != used_) failed_ = true;
+    if (std::fwrite(buffer_.get(), 1, used_, file_) != used_) failed_ = true;
     used_ = 0;
   }
   if (std::fflush(file_) != 0) failed_ = true;

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "core/machine_state.h"
 
@@ -26,16 +26,18 @@ char* writeDumpRow(char* out, const MachineState& s, std::int32_t address, int c
 class OutputBuffer {
  public:
   explicit OutputBuffer(std::FILE* file, std::size_t capacity = std::size_t{1} << 20)
-      : file_(file), buffer_(capacity) {}
+      : file_(file),
+        capacity_(capacity),
+        buffer_(std::make_unique_for_overwrite<char[]>(capacity)) {}
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
   // Room for at least `n` bytes (n <= capacity); returns where to write them.
   char* reserve(std::size_t n) {
-    if (buffer_.size() - used_ < n) flush();
-    return buffer_.data() + used_;
+    if (capacity_ - used_ < n) flush();
+    return buffer_.get() + used_;
   }
-  void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
   void write(std::string_view text);
 
   // Writes out everything buffered; false if the file refused any of it, now or before.
@@ -44,7 +46,9 @@ class OutputBuffer {
 
  private:
   std::FILE* file_;
-  std::vector<char> buffer_;
+  std::size_t capacity_;
+  // Left uninitialised: a short run touches only the first pages of it.
+  std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   bool failed_ = false;
 };
