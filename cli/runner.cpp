@@ -229,7 +229,8 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   out.commit(line);
 
   if (!out.flush()) {
-    printError(err, "Cannot write to standard output");
+    // An OUT line to standard output that failed has been reported already.
+    if (output.error().empty()) printError(err, "Cannot write to standard output");
     return kExitError;
   }
   return status;
