@@ -98,11 +98,13 @@ class CliPortOutput : public PortOutput {
     out_.write(portLogLine(portnum, portdata));
     out_.write("\r\n");
     if (out_.flush()) return true;
-    error_ = "Cannot write to standard output";
+    error_ = kStdoutFailed;
     return false;
   }
 
   const std::string& error() const { return error_; }
+  bool standardOutputFailed() const { return error_ == kStdoutFailed; }
+  static constexpr const char* kStdoutFailed = "Cannot write to standard output";
 
  private:
   bool toStdout_;
@@ -230,7 +232,7 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
 
   if (!out.flush()) {
     // An OUT line to standard output that failed has been reported already.
-    if (output.error().empty()) printError(err, "Cannot write to standard output");
+    if (!output.standardOutputFailed()) printError(err, CliPortOutput::kStdoutFailed);
     return kExitError;
   }
   return status;
