@@ -1,8 +1,7 @@
 // A fresh directory for one test, removed with everything in it afterwards; file helpers.
 #pragma once
 
-#include <stdlib.h>
-
+#include <cstdlib>  // mkdtemp
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +12,9 @@
 namespace korvel::testing {
 
 class TempDir {
+  std::filesystem::path path_;
+  std::error_code ignored_;
+
  public:
   TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "korvel-test-XXXXXX").string();
@@ -22,10 +24,6 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-  std::error_code ignored_;
 };
 
 inline void writeBytes(const std::filesystem::path& file, const std::vector<unsigned char>& bytes) {
@@ -35,8 +33,7 @@ inline void writeBytes(const std::filesystem::path& file, const std::vector<unsi
 }
 
 inline std::string readText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(std::ifstream(file, std::ios::binary).rdbuf()), {}};
 }
 
 }  // namespace korvel::testing
