@@ -1,15 +1,9 @@
-// Runs recorded single-instruction Z80 vectors (tests/conformance/README.md) through
-// Machine::clock_Timer and compares registers, flags, memory and port traffic with what the
-// silicon did.
-//
-//   conformance_runner [FILE] [--opcode PREFIX]
-//
-// PREFIX selects the tests whose name starts with it ("ED B0", "DD", "DD CB __ 46"). Prints
-// each failing test with one line per difference, then "N passed, N failed".
+// Runs recorded Z80 vectors (tests/conformance/README.md) through clock_Timer and compares
+// registers, flags, memory and ports: each failing test, a line per difference, then "N passed,
+// N failed".  conformance_runner [FILE] [--opcode PREFIX]  (PREFIX "ED B0", "DD CB __ 46", ...)
 #include <algorithm>
 #include <array>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -22,20 +16,14 @@
 
 namespace {
 
-using korvel::MachineState;
-using namespace korvel::test;  // Field, kFields, hex, readHex
+using namespace korvel::test;
 
 // Where this machine deliberately differs from the silicon. For the tests whose name starts
-// with one of `names` (first matching row), only the `flags` bits of F are compared (Sign
-// 80H, Zero 40H, Parity 04H, Carry 01H); with `flagByteAtSP` the byte that the instruction
-// leaves at SP is a flag byte, compared on the same bits.
-struct Difference {
-  std::vector<std::string> names;
-  std::int32_t flags;
-  bool flagByteAtSP;
-  const char* reason;
-};
+// with one of `names` (first matching row), only the `flags` bits of F are compared; with
+// `flagByteAtSP` so is the flag byte that the instruction leaves at SP.
 // clang-format off
+struct Difference {
+  std::vector<std::string> names; std::int32_t flags; bool flagByteAtSP; const char* reason; };
 const Difference kDifferences[] = {
     {{"CB 4", "CB 5", "CB 6", "CB 7", "DD CB __ 4", "DD CB __ 5", "DD CB __ 6", "DD CB __ 7",
       "FD CB __ 4", "FD CB __ 5", "FD CB __ 6", "FD CB __ 7"},
@@ -47,6 +35,14 @@ const Difference kDifferences[] = {
     {{"F5 "}, 0xC5, true, "PUSH AF stores the four modelled flags; its other bits are 0"},
     {{""}, 0xC5, false, "bits 5, 4, 3 and 1 of F are flags that the machine does not have"},
 };
+struct Cell { std::int32_t address, byte; };
+struct Vector {
+  std::string name; int line;
+  std::array<std::int32_t, 16> before{}, after{};  // PC SP A F B C D E H L IX IY AF' BC' DE' HL'
+  std::vector<Cell> cellsBefore{}, cellsAfter{};
+  std::vector<std::int32_t> answers{};  // the bytes that the port reads give
+  std::string traffic{};                // " r:PP" per read, " w:PP:DD" per write
+};
 // clang-format on
 
 const Difference& differenceFor(const std::string& name) {
@@ -55,18 +51,6 @@ const Difference& differenceFor(const std::string& name) {
       if (name.rfind(prefix, 0) == 0) return d;
   return kDifferences[std::size(kDifferences) - 1];
 }
-
-struct Cell {
-  std::int32_t address, byte;
-};
-struct Vector {
-  std::string name;
-  int line;
-  std::array<std::int32_t, 16> before{}, after{};  // PC SP A F B C D E H L IX IY AF' BC' DE' HL'
-  std::vector<Cell> cellsBefore{}, cellsAfter{};
-  std::vector<std::int32_t> answers{};  // the bytes that the port reads give
-  std::string traffic{};                // " r:PP" per read, " w:PP:DD" per write
-};
 
 // "address:byte". A port's address is the 16-bit bus address; its low byte is the port.
 bool readCell(const std::string& text, Cell& cell) {
@@ -79,25 +63,24 @@ bool readCell(const std::string& text, Cell& cell) {
 bool readLine(char kind, std::istringstream& in, Vector& v) {
   std::string token;
   Cell cell{};
-  if (kind == 'P') {
-    while (in >> token) {
-      if (token == "-") continue;
-      if (token.size() < 3 || token[1] != ':' || (token[0] != 'r' && token[0] != 'w') ||
-          !readCell(token.substr(2), cell))
-        return false;
-      v.traffic += std::string(" ") + token[0] + ":" + hex(cell.address & 0xFF, 0xFF);
-      if (token[0] == 'w') v.traffic += ":" + hex(cell.byte, 0xFF);
-      if (token[0] == 'r') v.answers.push_back(cell.byte);
-    }
-    return true;
+  while (kind == 'P' && in >> token) {
+    if (token == "-") continue;
+    if (token.size() < 3 || token[1] != ':' || (token[0] != 'r' && token[0] != 'w') ||
+        !readCell(token.substr(2), cell))
+      return false;
+    v.traffic += std::string(" ") + token[0] + ":" + hex(cell.address & 0xFF, 0xFF);
+    if (token[0] == 'w') (v.traffic += ':') += hex(cell.byte, 0xFF);
+    if (token[0] == 'r') v.answers.push_back(cell.byte);
   }
+  if (kind == 'P') return true;
   for (std::int32_t& column : kind == 'I' ? v.before : v.after)
     if (!(in >> token) || !readHex(token, 0xFFFF, column)) return false;
   if (!(in >> token) || token != ";") return false;
-  while (in >> token) {
-    if (!readCell(token, cell)) return false;
-    (kind == 'I' ? v.cellsBefore : v.cellsAfter).push_back(cell);
-  }
+  while (in >> token)
+    if (readCell(token, cell))
+      (kind == 'I' ? v.cellsBefore : v.cellsAfter).push_back(cell);
+    else
+      return false;
   return true;
 }
 
@@ -106,25 +89,20 @@ std::vector<Vector> readVectors(const std::string& path) {
   std::ifstream file(path);
   if (!file) throw std::runtime_error("cannot open " + path);
   std::vector<Vector> out;
-  const std::string kinds = "TIPF";
   std::size_t next = 0;
   std::string text;
   for (int line = 1; std::getline(file, text); ++line) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
     if (text.empty() || text[0] == '#') continue;
-    const char kind = kinds[next];
-    std::istringstream in(text.size() > 1 ? text.substr(1) : "");
+    const char kind = "TIPF"[next];
+    std::istringstream in(text.substr(1));
     bool ok = text[0] == kind && (text.size() == 1 || text[1] == ' ');
-    if (ok && kind == 'T') {
-      out.push_back({text.size() > 2 ? text.substr(2) : "", line});
-      ok = !out.back().name.empty();
-    } else if (ok) {
-      ok = readLine(kind, in, out.back());
-    }
+    if (ok && kind == 'T') out.push_back({text.size() > 2 ? text.substr(2) : "", line});
+    ok = ok && (kind == 'T' ? !out.back().name.empty() : readLine(kind, in, out.back()));
     if (!ok)
       throw std::runtime_error(path + ":" + std::to_string(line) + ": expected a well-formed '" +
                                kind + "' line, found: " + text);
-    next = (next + 1) % kinds.size();
+    next = (next + 1) % 4;
   }
   if (next != 0) throw std::runtime_error(path + ": the last test is incomplete");
   return out;
@@ -141,34 +119,36 @@ struct VectorHooks : korvel::Display, korvel::PortInput, korvel::PortOutput {
     traffic += " w:" + hex(port, 0xFF) + ":" + hex(data, 0xFF);
     return true;
   }
-
   const Vector* vector = nullptr;
   std::size_t reads = 0;
   int ekranCalls = 0;
   std::string traffic;
 };
 
-// Registers, flags and memory after the instruction against the vector's final state.
-void compare(const MachineState& s, const Vector& v, std::vector<std::int32_t>& expected,
-             std::vector<std::string>& problems) {
+// Registers, flags, memory and ports after the instruction against the vector's final state.
+std::vector<std::string> compare(const korvel::Machine& machine, const korvel::MachineState& s,
+                                 const VectorHooks& hooks, const Vector& v,
+                                 std::vector<std::int32_t>& expected) {
+  std::vector<std::string> problems;
+  const auto expect = [&](const std::string& what, std::string want, std::string got) {
+    if (want != got) problems.push_back(what + ": expected " + want + ", got " + got);
+  };
+  expect("ports", "[" + v.traffic + " ]", "[" + hooks.traffic + " ]");
   const Difference& d = differenceFor(v.name);
-  for (const Field& f : kFields) {
-    const std::int32_t want = (v.after[f.column] >> f.shift) & f.max, got = s.*f.member;
-    const bool compared = f.column != kFlagColumn || ((d.flags >> f.shift) & 1);
-    if (compared && want != got)
-      problems.push_back(std::string(f.name) + ": expected " + hex(want, f.max) + ", got " +
-                         hex(got, f.max));
-  }
+  for (const Field& f : kFields)
+    if (f.column != kFlagColumn || ((d.flags >> f.shift) & 1))
+      expect(f.name, hex((v.after[f.column] >> f.shift) & f.max, f.max), hex(s.*f.member, f.max));
   for (const Cell& c : v.cellsAfter) expected[c.address] = c.byte;
   const std::int32_t sp = v.after[1];
   if (d.flagByteAtSP && ((s.memory[sp] ^ expected[sp]) & d.flags) == 0) expected[sp] = s.memory[sp];
   if (!std::equal(expected.begin(), expected.end(), s.memory.begin()))
     for (std::int32_t a = 0; a < korvel::kMemorySize; ++a)
-      if (s.memory[a] != expected[a])
-        problems.push_back("mem[" + hex(a, 0xFFFF) + "]: expected " + hex(expected[a], 0xFF) +
-                           ", got " + hex(s.memory[a], 0xFF));
+      expect("mem[" + hex(a, 0xFFFF) + "]", hex(expected[a], 0xFF), hex(s.memory[a], 0xFF));
   for (const Cell& c : v.cellsAfter) expected[c.address] = 0;
   expected[sp] = 0;
+  expect("abandoned", "0", machine.tickAbandoned() ? "1" : "0");
+  expect("ekran calls", "1", std::to_string(hooks.ekranCalls));
+  return problems;
 }
 
 }  // namespace
@@ -177,30 +157,23 @@ int main(int argc, char** argv) {
   std::string path = KORVEL_VECTORS_FILE, filter;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--opcode" && i + 1 < argc) {
-      filter = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-') {
-      path = arg;
-    } else {
-      std::fprintf(stderr, "usage: %s [FILE] [--opcode PREFIX]\n", argv[0]);
-      return 2;
-    }
+    const bool opcode = arg == "--opcode" && i + 1 < argc;
+    (opcode ? filter : path) = opcode ? argv[++i] : arg;
+    if (!opcode && (arg.empty() || arg[0] == '-'))
+      return std::fprintf(stderr, "usage: %s [FILE] [--opcode PREFIX]\n", argv[0]), 2;
   }
   std::vector<Vector> vectors;
   try {
     vectors = readVectors(path);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 2;
+    return std::fprintf(stderr, "%s\n", e.what()), 2;
   }
-
-  const auto owner = std::make_unique<MachineState>();
-  MachineState& s = *owner;
+  const auto owner = std::make_unique<korvel::MachineState>();
+  korvel::MachineState& s = *owner;
   VectorHooks hooks;
   korvel::Machine machine(s, {&hooks, &hooks, &hooks, nullptr});
   std::vector<std::int32_t> expected(korvel::kMemorySize, 0);
   int passed = 0, failed = 0;
-  std::map<std::string, int> failingOpcodes;
   for (const Vector& v : vectors) {
     if (v.name.rfind(filter, 0) != 0) continue;
     s.memory.fill(0);
@@ -209,30 +182,16 @@ int main(int argc, char** argv) {
     hooks = VectorHooks{};
     hooks.vector = &v;
     machine.clock_Timer();
-    std::vector<std::string> problems;
-    if (hooks.traffic != v.traffic)
-      problems.push_back("ports: expected" + (v.traffic.empty() ? " none" : v.traffic) + ", got" +
-                         (hooks.traffic.empty() ? " none" : hooks.traffic));
-    compare(s, v, expected, problems);
-    if (machine.tickAbandoned()) problems.push_back("abandoned: expected 0, got 1");
-    if (hooks.ekranCalls != 1)
-      problems.push_back("ekran calls: expected 1, got " + std::to_string(hooks.ekranCalls));
-    if (problems.empty()) {
+    const std::vector<std::string> problems = compare(machine, s, hooks, v, expected);
+    if (problems.empty())
       ++passed;
-      continue;
-    }
-    if (++failed <= 50) {
+    else if (++failed <= 50) {
       std::printf("FAIL %s (line %d, text \"%s\")\n", v.name.c_str(), v.line,
                   machine.instructionText().c_str());
       for (const std::string& p : problems) std::printf("  %s\n", p.c_str());
     }
-    ++failingOpcodes[v.name.substr(0, v.name.rfind(' '))];
   }
   if (failed > 50) std::printf("(first 50 failures shown)\n");
-  std::string summary;
-  for (const auto& [opcode, count] : failingOpcodes)
-    summary += " [" + opcode + "] x" + std::to_string(count);
-  if (!summary.empty()) std::printf("failing opcodes:%s\n", summary.c_str());
   if (passed + failed == 0) std::printf("no test name starts with \"%s\"\n", filter.c_str());
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 && passed > 0 ? 0 : 1;

@@ -1,17 +1,12 @@
-// The table of machine fields, shared by the conformance runner and the core tests, and
-// for the tests fake hooks and a small notation for states.
-//
-// A state is written as blank-separated assignments with hexadecimal values:
-//   "A=7F B=01 Carry=1 HL=2000 (2000)=FF"
-// Names are those of kFields, the pairs BC, DE, HL, and a memory cell as (address).
+// The machine's fields, for the conformance runner and the core tests; for the tests also fake
+// hooks and a notation for states: hexadecimal assignments to kFields, the pairs BC, DE, HL
+// and memory cells, "A=7F B=01 Carry=1 HL=2000 (2000)=FF".
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,31 +14,23 @@
 
 namespace korvel::test {
 
-// Each field with its name, its largest value, and where a conformance vector keeps it:
-// register column (PC SP A F B C D E H L IX IY AF' BC' DE' HL') and bit offset.
+// Name, largest value, vector column (PC SP A F B C D E H L IX IY AF' BC' DE' HL') and bit.
+// clang-format off
 struct Field {
-  const char* name;
-  std::int32_t MachineState::*member;
-  std::int32_t max;
-  int column, shift;
-};
+  const char* name; std::int32_t MachineState::*member; std::int32_t max; int column, shift; };
 using M = MachineState;
 inline constexpr int kFlagColumn = 3;
-// clang-format off
 inline constexpr Field kFields[] = {
-    {"PC", &M::PC, 0xFFFF, 0, 0},            {"SP", &M::SP, 0xFFFF, 1, 0},
-    {"A", &M::A, 0xFF, 2, 0},                {"Sign", &M::Sign, 1, 3, 7},
-    {"Zero", &M::Zero, 1, 3, 6},             {"Parity", &M::Parity, 1, 3, 2},
-    {"Carry", &M::Carry, 1, 3, 0},           {"B", &M::B, 0xFF, 4, 0},
-    {"C", &M::C, 0xFF, 5, 0},                {"D", &M::D, 0xFF, 6, 0},
-    {"E", &M::E, 0xFF, 7, 0},                {"H", &M::H, 0xFF, 8, 0},
-    {"L", &M::L, 0xFF, 9, 0},                {"IX", &M::IX, 0xFFFF, 10, 0},
-    {"IY", &M::IY, 0xFFFF, 11, 0},           {"A'", &M::altA, 0xFF, 12, 8},
-    {"Sign'", &M::altSign, 1, 12, 7},        {"Zero'", &M::altZero, 1, 12, 6},
-    {"Parity'", &M::altParity, 1, 12, 2},    {"Carry'", &M::altCarry, 1, 12, 0},
-    {"B'", &M::altB, 0xFF, 13, 8},           {"C'", &M::altC, 0xFF, 13, 0},
-    {"D'", &M::altD, 0xFF, 14, 8},           {"E'", &M::altE, 0xFF, 14, 0},
-    {"H'", &M::altH, 0xFF, 15, 8},           {"L'", &M::altL, 0xFF, 15, 0},
+    {"PC", &M::PC, 0xFFFF, 0, 0}, {"SP", &M::SP, 0xFFFF, 1, 0}, {"A", &M::A, 0xFF, 2, 0},
+    {"Sign", &M::Sign, 1, 3, 7}, {"Zero", &M::Zero, 1, 3, 6}, {"Parity", &M::Parity, 1, 3, 2},
+    {"Carry", &M::Carry, 1, 3, 0}, {"B", &M::B, 0xFF, 4, 0}, {"C", &M::C, 0xFF, 5, 0},
+    {"D", &M::D, 0xFF, 6, 0}, {"E", &M::E, 0xFF, 7, 0}, {"H", &M::H, 0xFF, 8, 0},
+    {"L", &M::L, 0xFF, 9, 0}, {"IX", &M::IX, 0xFFFF, 10, 0}, {"IY", &M::IY, 0xFFFF, 11, 0},
+    {"A'", &M::altA, 0xFF, 12, 8}, {"Sign'", &M::altSign, 1, 12, 7},
+    {"Zero'", &M::altZero, 1, 12, 6}, {"Parity'", &M::altParity, 1, 12, 2},
+    {"Carry'", &M::altCarry, 1, 12, 0}, {"B'", &M::altB, 0xFF, 13, 8},
+    {"C'", &M::altC, 0xFF, 13, 0}, {"D'", &M::altD, 0xFF, 14, 8}, {"E'", &M::altE, 0xFF, 14, 0},
+    {"H'", &M::altH, 0xFF, 15, 8}, {"L'", &M::altL, 0xFF, 15, 0},
 };
 // clang-format on
 
@@ -62,18 +49,14 @@ inline bool readHex(const std::string& text, std::int32_t max, std::int32_t& out
   return !text.empty() && text.size() <= 4 && *end == '\0' && value >= 0 && value <= max;
 }
 
-// All four hooks. Port accesses take the next of `answers`: a hex byte for a read, "-" to
-// fail the access, anything else to accept a write (an empty queue gives 00 / accepts).
-// Events are logged as "in 05@0100" (port, instruction address), "out 05=41", "stop" and,
-// by Rig::tick, "abandoned".
-class Hooks : public Display, public PortInput, public PortOutput, public RunControl {
- public:
+// All four hooks. Port accesses take the next `answers`: "-" fails, else a read gives the hex
+// byte (00 when none). `log`: "in 05@0100" (port@instruction), "out 05=41", "stop", "abandoned".
+struct Hooks : Display, PortInput, PortOutput, RunControl {
   void ekran() override { ++ekranCalls; }
   std::optional<std::int32_t> portin(std::int32_t port, std::int32_t address) override;
   bool portout(std::int32_t port, std::int32_t data) override;
   void menustop_Click() override { note("stop"); }
   void note(const std::string& event) { log += (log.empty() ? "" : "; ") + event; }
-
   std::deque<std::string> answers;
   std::string log;
   int ekranCalls = 0;
@@ -85,29 +68,21 @@ struct Rig {
   MachineState& s() { return *state; }
   void load(std::int32_t address, std::string_view hexBytes);  // wraps past FFFFH
   void tick();  // one clock_Timer, which must end with exactly one ekran
-
   std::unique_ptr<MachineState> state = std::make_unique<MachineState>();
   Hooks hooks;
   Machine machine{*state, {&hooks, &hooks, &hooks, &hooks}};
 };
 
 void apply(MachineState& s, std::string_view assignments);
-// `after` must equal `before` changed by `assignments`, in every field and memory cell;
-// PC is compared only when the assignments name it.
+// `after` must be `before` changed by `assignments` in every field and cell (PC if named).
 void expectState(const MachineState& before, const MachineState& after,
                  std::string_view assignments);
 
-// One table row. `code` is loaded at PC (0100H unless `setup` names PC) and `answers`
-// queued; then one tick per '|'-separated part of `text`, each showing that text and
-// changing the state as the same part of `expect` says. With `expect` null only the texts
-// are checked; otherwise the whole `log` as well.
+// A table row: `code` at PC (0100H unless `setup` names PC), `answers` queued, then a tick per
+// '|'-separated part of `text`, showing it and changing the state as that part of `expect`
+// says. With `expect` null only the texts are checked; otherwise also the whole `log`.
 struct Case {
-  const char* text;
-  const char* code;
-  const char* setup = "";
-  const char* expect = nullptr;
-  const char* answers = "";
-  const char* log = "";
+  const char *text, *code, *setup = "", *expect = nullptr, *answers = "", *log = "";
 };
 void runCase(const Case& c);
 
