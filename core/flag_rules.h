@@ -163,34 +163,34 @@ inline std::int32_t rotateShift(MachineState& s, int operation, std::int32_t v) 
   const std::int32_t bit7 = v > 127 ? 1 : 0;
   const std::int32_t bit0 = v & 1;
   switch (operation) {
-    case 0:
+    case 0:  // RLC
       s.Carry = bit7;
       v = (v * 2 - bit7 * 256) + bit7;
-      break;  // RLC
-    case 1:
+      break;
+    case 1:  // RRC
       s.Carry = bit0;
       v = (v - bit0) / 2 + bit0 * 128;
-      break;  // RRC
-    case 2:
+      break;
+    case 2:  // RL
       s.Carry = bit7;
       v = (v * 2 - bit7 * 256) + oldCarry;
-      break;  // RL
-    case 3:
+      break;
+    case 3:  // RR
       s.Carry = bit0;
       v = (v - bit0) / 2 + oldCarry * 128;
-      break;  // RR
-    case 4:
+      break;
+    case 4:  // SLA
       s.Carry = bit7;
       v = v * 2 - bit7 * 256;
-      break;  // SLA
-    case 5:
+      break;
+    case 5:  // SRA
       s.Carry = bit0;
       v = (v - bit0) / 2 + bit7 * 128;
-      break;  // SRA
-    default:
+      break;
+    default:  // SRL
       s.Carry = bit0;
       v = (v - bit0) / 2;
-      break;  // SRL
+      break;
   }
   setZeroSignParity8(s, v);
   return v;
@@ -207,22 +207,22 @@ inline void rotateAccumulator(MachineState& s, int operation) {
   const std::int32_t bit7 = s.A >= 128 ? 1 : 0;
   const std::int32_t bit0 = s.A & 1;
   switch (operation) {
-    case 0:
+    case 0:  // RLCA
       s.Carry = bit7;
       s.A = s.A * 2 - bit7 * 256 + bit7;
-      break;  // RLCA
-    case 1:
+      break;
+    case 1:  // RRCA
       s.Carry = bit0;
       s.A = (s.A - bit0) / 2 + bit0 * 128;
-      break;  // RRCA
-    case 2:
+      break;
+    case 2:  // RLA
       s.Carry = bit7;
       s.A = s.A * 2 - bit7 * 256 + oldCarry;
-      break;  // RLA
-    default:
+      break;
+    default:  // RRA
       s.Carry = bit0;
       s.A = (s.A - bit0) / 2 + oldCarry * 128;
-      break;  // RRA
+      break;
   }
 }
 
