@@ -83,7 +83,6 @@ class Machine {
 
   MachineState& state() { return s_; }
   const MachineState& state() const { return s_; }
-  MachineHooks& hooks() { return hooks_; }
 
   // The page procedures, entered with PC on the byte after their prefix (for the DD CB and
   // FD CB pages, on the displacement byte).
