@@ -201,4 +201,33 @@ ChildResult runChild(const std::vector<std::string>& argv, ChildOutput output, b
   return result;
 }
 
+std::optional<ImageOptions> parseImageOptions(int argc, char** argv, ImageOptions defaults,
+                                              const std::string& countOption, bool allowNoCli) {
+  ImageOptions options = std::move(defaults);
+  bool imageSeen = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if ((arg == "--runs" || arg == countOption) && hasValue) {
+      const auto n = parseCount(argv[++i]);
+      if (!n || (arg == "--runs" && *n > 1000)) return std::nullopt;
+      if (arg == "--runs") {
+        options.runs = static_cast<int>(*n);
+      } else {
+        options.count = *n;
+      }
+    } else if (arg == "--cli" && hasValue) {
+      options.cli = argv[++i];
+    } else if (arg == "--no-cli" && allowNoCli) {
+      options.cli.clear();
+    } else if (!arg.empty() && arg[0] != '-' && !imageSeen) {
+      options.image = arg;
+      imageSeen = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
 }  // namespace korvel::bench

@@ -18,6 +18,17 @@ std::optional<std::vector<std::uint8_t>> readImage(const std::string& path, std:
 // A whole positive decimal number; nullopt for anything else.
 std::optional<std::int64_t> parseCount(const std::string& text);
 
+// The command line the image benchmarks share: [--runs N] [COUNT_OPTION N] [--cli PATH]
+// [--no-cli] [IMAGE], starting from `defaults`. nullopt for anything else.
+struct ImageOptions {
+  std::string image;
+  int runs = 5;
+  std::int64_t count = 0;  // the value of COUNT_OPTION: a step limit
+  std::string cli;         // korvel-cli; empty with --no-cli
+};
+std::optional<ImageOptions> parseImageOptions(int argc, char** argv, ImageOptions defaults,
+                                              const std::string& countOption, bool allowNoCli);
+
 enum class ChildOutput {
   DevNull,  // standard output goes to /dev/null
   Capture,  // standard output is read through a pipe: lines counted, the tail kept

@@ -285,13 +285,6 @@ bool checkCliOutput(const korvel::bench::ChildResult& child, const Registers& ex
 
 // ---- the benchmark --------------------------------------------------------------------
 
-struct Options {
-  std::string image = KORVEL_BENCH_DATA_DIR "/workload.bin";
-  int runs = 5;
-  std::int64_t limit = 1000000000;
-  std::string cli = KORVEL_CLI_PATH;
-};
-
 const char* const kUsage =
     "Usage: bench_core_vs_z80ex [--runs N] [--limit N] [--cli PATH | --no-cli] [IMAGE]\n"
     "\n"
@@ -301,34 +294,6 @@ const char* const kUsage =
     "korvel-cli as a process on IMAGE. --limit caps every run (default 1000000000).\n"
     "Exit status 1 if any run's registers or counts differ from the other simulator or the\n"
     "workload's recorded state, 2 on a bad command line or image.\n";
-
-std::optional<Options> parseArguments(int argc, char** argv) {
-  Options options;
-  bool imageSeen = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--runs" && hasValue) {
-      const auto n = korvel::bench::parseCount(argv[++i]);
-      if (!n || *n > 1000) return std::nullopt;
-      options.runs = static_cast<int>(*n);
-    } else if (arg == "--limit" && hasValue) {
-      const auto n = korvel::bench::parseCount(argv[++i]);
-      if (!n) return std::nullopt;
-      options.limit = *n;
-    } else if (arg == "--cli" && hasValue) {
-      options.cli = argv[++i];
-    } else if (arg == "--no-cli") {
-      options.cli.clear();
-    } else if (!arg.empty() && arg[0] != '-' && !imageSeen) {
-      options.image = arg;
-      imageSeen = true;
-    } else {
-      return std::nullopt;
-    }
-  }
-  return options;
-}
 
 double mips(std::int64_t instructions, double seconds) {
   return seconds > 0 ? static_cast<double>(instructions) / seconds / 1e6 : 0;
@@ -351,12 +316,14 @@ struct Rates {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<Options> parsed = parseArguments(argc, argv);
+  const std::optional<korvel::bench::ImageOptions> parsed = korvel::bench::parseImageOptions(
+      argc, argv, {KORVEL_BENCH_DATA_DIR "/workload.bin", 5, 1000000000, KORVEL_CLI_PATH},
+      "--limit", true);
   if (!parsed) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  const Options& options = *parsed;
+  const korvel::bench::ImageOptions& options = *parsed;
   std::string error;
   const auto image = korvel::bench::readImage(options.image, error);
   if (!image) {
@@ -372,7 +339,7 @@ int main(int argc, char** argv) {
 
   std::printf("image %s (%zu bytes), %d runs each, limit %lld instructions\n",
               options.image.c_str(), image->size(), options.runs,
-              static_cast<long long>(options.limit));
+              static_cast<long long>(options.count));
   std::printf("z80ex %s; korvel-cli: %s\n", z80ex_get_version()->as_string,
               withCli ? options.cli.c_str() : "not measured");
   std::printf("M instructions/s per run, by wall time and (in brackets) by CPU time:\n");
@@ -387,11 +354,11 @@ int main(int argc, char** argv) {
     KorvelRun k;
     Z80exRun z;
     if (i % 2 == 0) {
-      k = runKorvel(*image, options.limit);
-      z = runZ80ex(*image, options.limit);
+      k = runKorvel(*image, options.count);
+      z = runZ80ex(*image, options.count);
     } else {
-      z = runZ80ex(*image, options.limit);
-      k = runKorvel(*image, options.limit);
+      z = runZ80ex(*image, options.count);
+      k = runKorvel(*image, options.count);
     }
     instructions = z.regs.instructions;
 
@@ -423,7 +390,7 @@ int main(int argc, char** argv) {
 
     if (withCli) {
       const std::vector<std::string> command = {
-          options.cli, "--steps", std::to_string(options.limit), "--out-log", "-", options.image};
+          options.cli, "--steps", std::to_string(options.count), "--out-log", "-", options.image};
       const auto child =
           korvel::bench::runChild(command, korvel::bench::ChildOutput::Capture, false);
       good = checkCliOutput(child, z.regs, z.halted) && good;

@@ -15,45 +15,12 @@ namespace {
 using korvel::bench::ChildOutput;
 using korvel::bench::ChildResult;
 
-struct Options {
-  std::string image = KORVEL_BENCH_DATA_DIR "/workload.bin";
-  int runs = 5;
-  std::int64_t steps = 10000000;
-  std::string cli = KORVEL_CLI_PATH;
-};
-
 const char* const kUsage =
     "Usage: bench_trace_throughput [--runs N] [--steps N] [--cli PATH] [IMAGE]\n"
     "\n"
     "Runs 'korvel-cli --trace --steps N IMAGE' (default N 10000000, IMAGE the workload) with\n"
     "standard output to /dev/null, runs times (default 5), and prints trace lines per\n"
     "second for each run and their median. IMAGE must not reach its HALT within N steps.\n";
-
-std::optional<Options> parseArguments(int argc, char** argv) {
-  Options options;
-  bool imageSeen = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--runs" && hasValue) {
-      const auto n = korvel::bench::parseCount(argv[++i]);
-      if (!n || *n > 1000) return std::nullopt;
-      options.runs = static_cast<int>(*n);
-    } else if (arg == "--steps" && hasValue) {
-      const auto n = korvel::bench::parseCount(argv[++i]);
-      if (!n) return std::nullopt;
-      options.steps = *n;
-    } else if (arg == "--cli" && hasValue) {
-      options.cli = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-' && !imageSeen) {
-      options.image = arg;
-      imageSeen = true;
-    } else {
-      return std::nullopt;
-    }
-  }
-  return options;
-}
 
 // The run must end on its step limit (exit status 1), having printed a line per step.
 bool ranToLimit(const ChildResult& child) {
@@ -74,38 +41,40 @@ bool ranToLimit(const ChildResult& child) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<Options> parsed = parseArguments(argc, argv);
+  const std::optional<korvel::bench::ImageOptions> parsed = korvel::bench::parseImageOptions(
+      argc, argv, {KORVEL_BENCH_DATA_DIR "/workload.bin", 5, 10000000, KORVEL_CLI_PATH}, "--steps",
+      false);
   if (!parsed) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  const Options& options = *parsed;
+  const korvel::bench::ImageOptions& options = *parsed;
   if (options.cli.empty() || !std::filesystem::exists(options.cli)) {
     std::fprintf(stderr, "bench_trace_throughput: no korvel-cli binary%s%s; pass --cli PATH\n",
                  options.cli.empty() ? "" : " at ", options.cli.c_str());
     return 2;
   }
   const std::vector<std::string> command = {
-      options.cli, "--trace", "--steps",    std::to_string(options.steps),
+      options.cli, "--trace", "--steps",    std::to_string(options.count),
       "--out-log", "-",       options.image};
   std::printf("command: korvel-cli --trace --steps %lld --out-log - %s\n",
-              static_cast<long long>(options.steps), options.image.c_str());
+              static_cast<long long>(options.count), options.image.c_str());
 
   const ChildResult counted = korvel::bench::runChild(command, ChildOutput::Capture, false);
   if (!ranToLimit(counted)) return 1;
-  if (counted.lines < static_cast<std::uint64_t>(options.steps)) {
+  if (counted.lines < static_cast<std::uint64_t>(options.count)) {
     std::fprintf(stderr, "bench_trace_throughput: %llu lines for %lld steps\n",
                  static_cast<unsigned long long>(counted.lines),
-                 static_cast<long long>(options.steps));
+                 static_cast<long long>(options.count));
     return 1;
   }
-  const double steps = static_cast<double>(options.steps);
+  const double steps = static_cast<double>(options.count);
   std::printf(
       "through a pipe: %llu lines (%llu after the trace), %.1f bytes per line, "
       "%.0f trace lines/s\n",
       static_cast<unsigned long long>(counted.lines),
       static_cast<unsigned long long>(counted.lines) -
-          static_cast<unsigned long long>(options.steps),
+          static_cast<unsigned long long>(options.count),
       static_cast<double>(counted.bytes) / static_cast<double>(counted.lines),
       steps / counted.seconds);
 
