@@ -441,31 +441,34 @@ void MainWindow::menuloader_Click() {
   message(QString::fromStdString(outcome.message));
 }
 
+namespace {
+// Opens a secondary window, or brings it to the front when it is open already.
+void bringForward(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+}  // namespace
+
 void MainWindow::menuviewer_Click() {
   if (!viewer_) {
     viewer_ = new MemoryViewer(*state_, viewerPage_);
   }
-  viewer_->show();
-  viewer_->raise();
-  viewer_->activateWindow();
+  bringForward(viewer_);
 }
 
 void MainWindow::menuhelp_Click() {
   if (!helpWindow_) {
     helpWindow_ = new TextWindow(QStringLiteral("Form4"), tr("Basic Help Topics"), helpText());
   }
-  helpWindow_->show();
-  helpWindow_->raise();
-  helpWindow_->activateWindow();
+  bringForward(helpWindow_);
 }
 
 void MainWindow::menuabout_Click() {
   if (!aboutWindow_) {
     aboutWindow_ = new TextWindow(QStringLiteral("Form3"), tr("About Korvel"), aboutText());
   }
-  aboutWindow_->show();
-  aboutWindow_->raise();
-  aboutWindow_->activateWindow();
+  bringForward(aboutWindow_);
 }
 
 void MainWindow::ekran() {
