@@ -57,27 +57,28 @@ void Machine::mainPage(std::int32_t op) {
             setPair(s, f.p, operandWord(1));  // LD rr,nn
             advancePC(3);
           } else {
-            const std::int32_t hl = add16(s, pairValue(s, 2), pairValue(s, f.p));  // ADD HL,rr
-            setPair(s, 2, hl);
+            const std::int32_t hl =
+                add16(s, pairValue(s, kPairHL), pairValue(s, f.p));  // ADD HL,rr
+            setPair(s, kPairHL, hl);
             advancePC(1);
           }
           return;
         case 2:
           switch (f.y) {
             case 0:
-              setMem(pairValue(s, 0), s.A);
+              setMem(pairValue(s, kPairBC), s.A);
               advancePC(1);
               return;  // LD (BC),A
             case 1:
-              s.A = mem(pairValue(s, 0));
+              s.A = mem(pairValue(s, kPairBC));
               advancePC(1);
               return;  // LD A,(BC)
             case 2:
-              setMem(pairValue(s, 1), s.A);
+              setMem(pairValue(s, kPairDE), s.A);
               advancePC(1);
               return;  // LD (DE),A
             case 3:
-              s.A = mem(pairValue(s, 1));
+              s.A = mem(pairValue(s, kPairDE));
               advancePC(1);
               return;  // LD A,(DE)
             case 4: {  // LD (nn),HL
@@ -163,9 +164,9 @@ void Machine::mainPage(std::int32_t op) {
               std::swap(s.L, s.altL);
               advancePC(1);
               return;
-            case 2: s.PC = pairValue(s, 2); return;  // JP (HL)
+            case 2: s.PC = pairValue(s, kPairHL); return;  // JP (HL)
             default:
-              s.SP = pairValue(s, 2);
+              s.SP = pairValue(s, kPairHL);
               advancePC(1);
               return;  // LD SP,HL
           }
@@ -198,7 +199,7 @@ void Machine::mainPage(std::int32_t op) {
               const std::int32_t top = mem(s.SP + 1) * 256 + mem(s.SP);
               setMem(s.SP + 1, s.H);
               setMem(s.SP, s.L);
-              setPair(s, 2, top);
+              setPair(s, kPairHL, top);
               advancePC(1);
               return;
             }
@@ -228,14 +229,13 @@ void Machine::mainPage(std::int32_t op) {
             advancePC(1);
             return;
           }
-          // CALL nn (CDH) and CALL cc,nn. The target is taken from the operand bytes
-          // before the return address is pushed, as the processor latches it.
+          // CALL nn (CDH) and CALL cc,nn. The return address is pushed first and the
+          // target read from the operand bytes afterwards, so a push that overwrites them
+          // changes the target (the processor itself latches the target before the push).
+          advancePC(3);
           if (f.z == 5 || condition(f.y)) {
-            const std::int32_t target = operandWord(1);
-            push((s.PC + 3) & 0xFFFF);
-            s.PC = target;
-          } else {
-            advancePC(3);
+            push(s.PC);
+            s.PC = mem(s.PC - 1) * 256 + mem(s.PC - 2);
           }
           return;
         case 6:

@@ -102,7 +102,10 @@ const Case kCases[] = {
     {"POP AF|PUSH AF", "F1 F5", "SP=2000 (2000)=FF (2001)=12",  // unmodelled flag bits are 0
      "A=12 Sign=1 Zero=1 Parity=1 Carry=1 SP=2002|(2000)=C5 SP=2000"},
     {"LD (0101H),A", "32 01 01", "A=77", "(0101)=77 PC=0103"},  // text taken before the write
-    {"CALL 1234H", "CD 34 12", "SP=0103", "(0102)=01 (0101)=03 SP=0101 PC=1234"},  // latched
+    // CALL reads its target after the push: a stack over its own operand bytes changes it.
+    {"CALL 1234H", "CD 34 12", "SP=0103", "(0102)=01 (0101)=03 SP=0101 PC=0103"},
+    {"CALL C,1234H", "DC 34 12", "SP=0102 Carry=1", "(0101)=01 (0100)=03 SP=0100 PC=1201"},
+    {"CALL NC,1234H", "D4 34 12", "SP=0103 Carry=1", "PC=0103"},
     // Addresses past FFFFH wrap to 16 bits, as on the Z80's address bus.
     {"NOP", "00", "PC=FFFF", "PC=0000"}, {"LD BC,1234H", "01 34 12", "PC=FFFE", "BC=1234 PC=0001"},
     {"LD HL,(FFFFH)", "2A FF FF", "(FFFF)=34 (0000)=12", "HL=1234"},
