@@ -1,6 +1,5 @@
-// Buffered standard output and the fixed-width texts of korvel-cli: the register line
-// and the memory rows. Formatting writes into char buffers so that a trace of millions
-// of instructions stays cheap.
+// Buffered standard output of korvel-cli: formatting writes into a large char buffer so
+// that a trace of millions of instructions stays cheap.
 #pragma once
 
 #include <cstddef>
@@ -8,19 +7,9 @@
 #include <memory>
 #include <string_view>
 
-#include "core/machine_state.h"
+#include "core/register_fields.h"
 
 namespace korvel::cli {
-
-// "PC=0000 SP=0000 ... Sign'=0 Parity'=0": PC, SP, IX, IY, the main registers and flags,
-// then the alternate ones.
-inline constexpr int kStateLineLength = 174;
-char* writeStateLine(char* out, const MachineState& s);
-
-// One memory viewer row: "0100: " then each of `count` (at most 16) bytes as two digits
-// and a blank.
-inline constexpr int kMaxDumpRowLength = 6 + 16 * 3;
-char* writeDumpRow(char* out, const MachineState& s, std::int32_t address, int count);
 
 // A large buffer in front of a FILE*, written with fwrite when full or flushed.
 class OutputBuffer {

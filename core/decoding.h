@@ -43,7 +43,7 @@ inline constexpr const char* kBlockNames[4][4] = {{"LDI", "CPI", "INI", "OUTI"},
 
 // CB page: every byte but the undocumented shifts 30H..37H.
 constexpr bool cbKnows(std::int32_t op) {
-  return (op >> 3) != 6;
+  return (op >> 3) != kUndocumentedShift;
 }
 
 // ED page: the 58 documented second bytes.

@@ -4,6 +4,7 @@
 
 #include "core/decoding.h"
 #include "core/machine.h"
+#include "core/register_pairs.h"
 
 namespace korvel {
 
@@ -106,7 +107,9 @@ void indexPageText(TextWriter& w, const char* xy, const std::array<std::uint8_t,
     case 0x09:
     case 0x19:
     case 0x29:
-    case 0x39: w << "ADD " << xy << ',' << (f.p == 2 ? xy : decoding::kPairNames[f.p]); return;
+    case 0x39:
+      w << "ADD " << xy << ',' << (f.p == kPairHL ? xy : decoding::kPairNames[f.p]);
+      return;
     case 0x21:
       w << "LD " << xy << ',';
       w.word(b[2], b[3]);

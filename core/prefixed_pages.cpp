@@ -39,15 +39,15 @@ void Machine::edinstrukcije() {
     // their ED byte while they go on, so every iteration is a tick of its own.
     const int direction = (f.y & 1) == 0 ? 1 : -1;  // the I forms step up, the D forms down
     const bool repeating = f.y >= 6;
-    std::int32_t hl = pairValue(s, 2);
+    std::int32_t hl = pairValue(s, kPairHL);
     switch (f.z) {
       case 0: {  // LDI LDD LDIR LDDR: only Parity changes
-        std::int32_t de = pairValue(s, 1);
+        std::int32_t de = pairValue(s, kPairDE);
         setMem(de, mem(hl));
-        setPair(s, 1, step16(de, direction));
-        setPair(s, 2, step16(hl, direction));
-        const std::int32_t bc = step16(pairValue(s, 0), -1);
-        setPair(s, 0, bc);
+        setPair(s, kPairDE, step16(de, direction));
+        setPair(s, kPairHL, step16(hl, direction));
+        const std::int32_t bc = step16(pairValue(s, kPairBC), -1);
+        setPair(s, kPairBC, bc);
         s.Parity = repeating ? 0 : (bc != 0 ? 1 : 0);
         advancePC(repeating && bc != 0 ? -1 : 1);
         return;
@@ -56,9 +56,9 @@ void Machine::edinstrukcije() {
         std::int32_t t = s.A - mem(hl);
         if (t < 0) t += 256;
         setZeroSign8(s, t);
-        setPair(s, 2, step16(hl, direction));
-        const std::int32_t bc = step16(pairValue(s, 0), -1);
-        setPair(s, 0, bc);
+        setPair(s, kPairHL, step16(hl, direction));
+        const std::int32_t bc = step16(pairValue(s, kPairBC), -1);
+        setPair(s, kPairBC, bc);
         s.Parity = bc != 0 ? 1 : 0;
         advancePC(repeating && s.Zero == 0 && s.Parity == 1 ? -1 : 1);
         return;
@@ -67,7 +67,7 @@ void Machine::edinstrukcije() {
         std::int32_t value = 0;
         if (!readPort(s.C, value)) return;
         setMem(hl, value);
-        setPair(s, 2, step16(hl, direction));
+        setPair(s, kPairHL, step16(hl, direction));
         s.B = s.B == 0 ? 255 : s.B - 1;
         s.Zero = repeating ? 1 : (s.B == 0 ? 1 : 0);
         advancePC(repeating && s.B != 0 ? -1 : 1);
@@ -75,7 +75,7 @@ void Machine::edinstrukcije() {
       }
       default: {  // OUTI OUTD OTIR OTDR: only Zero changes
         if (!writePort(s.C, mem(hl))) return;
-        setPair(s, 2, step16(hl, direction));
+        setPair(s, kPairHL, step16(hl, direction));
         s.B = s.B == 0 ? 255 : s.B - 1;
         s.Zero = repeating ? 1 : (s.B == 0 ? 1 : 0);
         advancePC(repeating && s.B != 0 ? -1 : 1);
@@ -96,9 +96,9 @@ void Machine::edinstrukcije() {
       if (!writePort(s.C, readR(f.y))) return;
       break;
     case 2:  // SBC HL,rr and ADC HL,rr: all four flags
-      setPair(s, 2,
-              f.q == 0 ? subtractWithCarry16(s, pairValue(s, 2), pairValue(s, f.p))
-                       : addWithCarry16(s, pairValue(s, 2), pairValue(s, f.p)));
+      setPair(s, kPairHL,
+              f.q == 0 ? subtractWithCarry16(s, pairValue(s, kPairHL), pairValue(s, f.p))
+                       : addWithCarry16(s, pairValue(s, kPairHL), pairValue(s, f.p)));
       break;
     case 3: {  // LD (nn),rr and LD rr,(nn): four bytes
       const std::int32_t nn = operandWord(1);
@@ -118,7 +118,7 @@ void Machine::edinstrukcije() {
     case 7:
       if (f.y == 4 || f.y == 5) {  // RRD, RLD: the digits of A and (HL) rotate
         const std::int32_t a = s.A;
-        const std::int32_t hl = pairValue(s, 2);
+        const std::int32_t hl = pairValue(s, kPairHL);
         const std::int32_t m = mem(hl);
         if (f.y == 4) {
           s.A = (a / 16) * 16 + m % 16;
@@ -158,7 +158,7 @@ void Machine::indexPage(std::int32_t& xy) {
     case 0x19:
     case 0x29:
     case 0x39: {  // ADD IX,rr: only Carry changes
-      const std::int32_t rr = f.p == 2 ? xy : pairValue(s, f.p);
+      const std::int32_t rr = f.p == kPairHL ? xy : pairValue(s, f.p);
       xy = add16(s, xy, rr);
       advancePC(1);
       return;

@@ -8,6 +8,8 @@
 
 namespace korvel {
 
+inline constexpr int kPairBC = 0, kPairDE = 1, kPairHL = 2;
+
 inline std::int32_t pairValue(const MachineState& s, int p) {
   switch (p) {
     case 0: return s.B * 256 + s.C;
@@ -34,8 +36,6 @@ inline void setPair(MachineState& s, int p, std::int32_t v) {
     default: s.SP = v; break;
   }
 }
-
-inline constexpr int kPairBC = 0, kPairDE = 1, kPairHL = 2;
 
 // Increment or decrement of a 16-bit value, FFFFH + 1 = 0000H and 0000H - 1 = FFFFH.
 inline std::int32_t step16(std::int32_t v, int delta) {

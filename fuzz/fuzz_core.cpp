@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "core/machine.h"
+#include "core/register_fields.h"
 
 namespace {
 
@@ -39,36 +40,16 @@ void checkRange(const char* name, std::int32_t value, std::int32_t max, std::int
   if (value < 0 || value > max) fail(name, value, pc);
 }
 
-struct Field {
-  const char* name;
-  std::int32_t MachineState::*member;
-  std::int32_t max;
-};
-constexpr Field kFields[] = {
-    {"A", &MachineState::A, 255},           {"B", &MachineState::B, 255},
-    {"C", &MachineState::C, 255},           {"D", &MachineState::D, 255},
-    {"E", &MachineState::E, 255},           {"H", &MachineState::H, 255},
-    {"L", &MachineState::L, 255},           {"A'", &MachineState::altA, 255},
-    {"B'", &MachineState::altB, 255},       {"C'", &MachineState::altC, 255},
-    {"D'", &MachineState::altD, 255},       {"E'", &MachineState::altE, 255},
-    {"H'", &MachineState::altH, 255},       {"L'", &MachineState::altL, 255},
-    {"IX", &MachineState::IX, 65535},       {"IY", &MachineState::IY, 65535},
-    {"SP", &MachineState::SP, 65535},       {"PC", &MachineState::PC, 65535},
-    {"Carry", &MachineState::Carry, 1},     {"Zero", &MachineState::Zero, 1},
-    {"Sign", &MachineState::Sign, 1},       {"Parity", &MachineState::Parity, 1},
-    {"Carry'", &MachineState::altCarry, 1}, {"Zero'", &MachineState::altZero, 1},
-    {"Sign'", &MachineState::altSign, 1},   {"Parity'", &MachineState::altParity, 1},
-};
-using Registers = std::array<std::int32_t, std::size(kFields)>;
+using Registers = std::array<std::int32_t, korvel::kRegisterFields.size()>;
 
 Registers registers(const MachineState& s) {
   Registers r{};
-  for (std::size_t i = 0; i < r.size(); ++i) r[i] = s.*kFields[i].member;
+  for (std::size_t i = 0; i < r.size(); ++i) r[i] = s.*korvel::kRegisterFields[i].member;
   return r;
 }
 
 void checkRegisters(const MachineState& s) {
-  for (const Field& f : kFields) {
+  for (const korvel::RegisterField& f : korvel::kRegisterFields) {
     const std::int32_t value = s.*f.member;
     if (value < 0 || value > f.max) {
       std::fprintf(stderr, "fuzz_core: %s out of range: %d\n", f.name, value);
@@ -124,9 +105,8 @@ class StopControl final : public korvel::RunControl {
 
 // Cells an instruction at `pc` could write, from the registers before it.
 void checkWrittenCells(const Registers& r, std::int32_t pc, const MachineState& s) {
-  // Positions in kFields.
-  constexpr std::size_t kB = 1, kC = 2, kD = 3, kE = 4, kH = 5, kL = 6, kIX = 14, kIY = 15,
-                        kSP = 16;
+  // Positions in kRegisterFields.
+  constexpr std::size_t kSP = 1, kIX = 2, kIY = 3, kB = 5, kC = 6, kD = 7, kE = 8, kH = 9, kL = 10;
   auto cell = [&](std::int32_t address) {
     return s.memory[static_cast<std::size_t>(address & 0xFFFF)];
   };

@@ -9,7 +9,6 @@
 namespace korvel {
 
 inline constexpr const char* kProgramFileName = "program.bin";
-inline constexpr const char* kOutLogFileName = "out.log";
 inline constexpr const char* kLoadCompleted = "Operation completed!";
 
 // The application directory as it is shown to the user: upper case, ending with the

@@ -19,6 +19,8 @@ class Prompter {
 };
 
 inline constexpr const char* kWrongEntry = "WRONG ENTRY !!!";
+// The file to which every OUT appends its line.
+inline constexpr const char* kOutLogFileName = "out.log";
 
 // "0012H: Enter data received on port 05H [00-FF]!", with "WRONG ENTRY !!!" and CR LF
 // in front when `repeated`.

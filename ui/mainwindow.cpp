@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/register_fields.h"
 #include "peripherals/loader.h"
 #include "peripherals/ports.h"
 #include "ui/memoryviewer.h"
@@ -26,30 +27,6 @@
 using korvel::MachineState;
 
 namespace {
-
-// The 26 value labels in the order ekran writes them, with the field each shows and its
-// width in hexadecimal digits (4 for 16-bit registers, 2 for 8-bit ones, 1 for flags).
-struct ValueLabel {
-  const char* name;
-  std::int32_t MachineState::*field;
-  int digits;
-};
-
-constexpr std::array<ValueLabel, 26> kValueLabels{{
-    {"qix", &MachineState::IX, 4},        {"qiy", &MachineState::IY, 4},
-    {"qsp", &MachineState::SP, 4},        {"qpc", &MachineState::PC, 4},
-    {"qa", &MachineState::A, 2},          {"qb", &MachineState::B, 2},
-    {"qc", &MachineState::C, 2},          {"qd", &MachineState::D, 2},
-    {"qe", &MachineState::E, 2},          {"qh", &MachineState::H, 2},
-    {"ql", &MachineState::L, 2},          {"qqa", &MachineState::altA, 2},
-    {"qqb", &MachineState::altB, 2},      {"qqc", &MachineState::altC, 2},
-    {"qqd", &MachineState::altD, 2},      {"qqe", &MachineState::altE, 2},
-    {"qqh", &MachineState::altH, 2},      {"qql", &MachineState::altL, 2},
-    {"qca", &MachineState::Carry, 1},     {"qze", &MachineState::Zero, 1},
-    {"qsi", &MachineState::Sign, 1},      {"qpa", &MachineState::Parity, 1},
-    {"qqca", &MachineState::altCarry, 1}, {"qqze", &MachineState::altZero, 1},
-    {"qqsi", &MachineState::altSign, 1},  {"qqpa", &MachineState::altParity, 1},
-}};
 
 constexpr int kFastRunLimit = 1'000'000;
 constexpr int kFrameMs = 16;
@@ -185,9 +162,9 @@ void MainWindow::createLabels() {
 
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   const int digitWidth = QFontMetrics(fixed).horizontalAdvance(QLatin1Char('0'));
-  auto makeValue = [&](const ValueLabel& v, QWidget* parent) {
+  auto makeValue = [&](const korvel::RegisterField& v, QWidget* parent) {
     auto* label = new QLabel(parent);
-    label->setObjectName(QLatin1String(v.name));
+    label->setObjectName(QLatin1String(v.label));
     label->setFont(fixed);
     label->setAlignment(Qt::AlignCenter);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -199,14 +176,14 @@ void MainWindow::createLabels() {
     // Register labels twice as wide as flag labels; the 16-bit ones fit four digits.
     const int flagWidth = 2 * digitWidth + 6;
     const int width =
-        v.digits == 1 ? flagWidth : (v.digits == 2 ? 2 * flagWidth : 6 * digitWidth + 8);
+        v.digits() == 1 ? flagWidth : (v.digits() == 2 ? 2 * flagWidth : 6 * digitWidth + 8);
     label->setFixedWidth(width);
     return label;
   };
   auto labelIndex = [](const char* name) {
-    for (std::size_t i = 0; i < kValueLabels.size(); ++i)
-      if (std::string_view(kValueLabels[i].name) == name) return i;
-    return kValueLabels.size();
+    for (std::size_t i = 0; i < korvel::kRegisterFields.size(); ++i)
+      if (std::string_view(korvel::kRegisterFields[i].label) == name) return i;
+    return korvel::kRegisterFields.size();
   };
 
   // One register set: A..L, a small gap, the four flags.
@@ -221,7 +198,7 @@ void MainWindow::createLabels() {
       const std::string name = std::string(prefix) + r;
       const std::size_t i = labelIndex(name.c_str());
       grid->addWidget(new QLabel(QString::fromLatin1(r).toUpper() + mark, box), row, 0);
-      valueLabels_[i] = makeValue(kValueLabels[i], box);
+      valueLabels_[i] = makeValue(korvel::kRegisterFields[i], box);
       grid->addWidget(valueLabels_[i], row, 1, Qt::AlignLeft);
       ++row;
     }
@@ -230,7 +207,7 @@ void MainWindow::createLabels() {
       const std::string name = std::string(prefix) + flagNames[f];
       const std::size_t i = labelIndex(name.c_str());
       grid->addWidget(new QLabel(flagCaptions[f] + mark, box), row, 0);
-      valueLabels_[i] = makeValue(kValueLabels[i], box);
+      valueLabels_[i] = makeValue(korvel::kRegisterFields[i], box);
       grid->addWidget(valueLabels_[i], row, 1, Qt::AlignLeft);
       ++row;
     }
@@ -252,7 +229,7 @@ void MainWindow::createLabels() {
   for (const auto& p : pairs) {
     const std::size_t i = labelIndex(p.name);
     grid->addWidget(new QLabel(QLatin1String(p.caption), wide), p.row, p.column);
-    valueLabels_[i] = makeValue(kValueLabels[i], wide);
+    valueLabels_[i] = makeValue(korvel::kRegisterFields[i], wide);
     grid->addWidget(valueLabels_[i], p.row, p.column + 1, Qt::AlignLeft);
   }
   grid->setColumnStretch(1, 1);
@@ -472,7 +449,6 @@ void MainWindow::menuabout_Click() {
 }
 
 void MainWindow::ekran() {
-  displayDirty_ = true;
   if (inFastRun_) {
     // Called after every one of up to a million instructions: look at the clock only now
     // and then, and paint and handle events only once per pump interval.
@@ -493,10 +469,10 @@ void MainWindow::ekran() {
 
 void MainWindow::paintRegisters() {
   frameTimer_->stop();
-  displayDirty_ = false;
   const MachineState& s = *state_;
-  for (std::size_t i = 0; i < kValueLabels.size(); ++i) {
-    valueLabels_[i]->setText(formatValue(s.*(kValueLabels[i].field), kValueLabels[i].digits));
+  for (std::size_t i = 0; i < korvel::kRegisterFields.size(); ++i) {
+    const korvel::RegisterField& f = korvel::kRegisterFields[i];
+    valueLabels_[i]->setText(formatValue(s.*f.member, f.digits()));
   }
   char text[korvel::Machine::kMaxTextLength];
   const int length = machine_->writeInstructionText(text);

@@ -124,7 +124,6 @@ class MainWindow : public QMainWindow, private korvel::Display, private korvel::
   bool inFastRun_ = false;
   bool closing_ = false;
   bool quitRequested_ = false;
-  bool displayDirty_ = false;
   std::optional<korvel::RunResult> lastFastRun_;
 
   QTimer* clock_ = nullptr;
@@ -141,7 +140,7 @@ class MainWindow : public QMainWindow, private korvel::Display, private korvel::
   QPointer<QDialog> openBox_;  // the message or input box currently shown, if any
 
   QLabel* instrukcija_ = nullptr;
-  // qix qiy qsp qpc, qa..ql, qqa..qql, qca qze qsi qpa, qqca qqze qqsi qqpa
+  // In the order of kRegisterFields.
   std::array<QLabel*, 26> valueLabels_{};
 
   QMenu* menu1_ = nullptr;

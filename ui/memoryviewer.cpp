@@ -8,9 +8,11 @@
 #include <QScrollBar>
 #include <QtMath>
 
+#include "core/register_fields.h"
+
 namespace {
 
-constexpr int kRowLength = 54;  // "AAAA: " and sixteen "XX "
+constexpr int kRowLength = korvel::kMaxDumpRowLength;  // "AAAA: " and sixteen "XX "
 constexpr int kRows = 16;
 
 QString twoDigits(int v) {
@@ -29,18 +31,9 @@ void setBackground(QWidget* w, const QColor& colour) {
 }  // namespace
 
 QString memoryDump(const korvel::MachineState& state, int page) {
-  QByteArray dump;
-  dump.reserve(kRows * (kRowLength + 1));
-  char buf[4];
-  for (int r = page * 256; r <= page * 256 + 240; r += 16) {
-    korvel::writeHex4(buf, r);
-    dump.append(buf, 4).append(": ");
-    for (int c = 0; c < 16; ++c) {
-      korvel::writeHex2(buf, state.memory[static_cast<std::size_t>(r + c)]);
-      dump.append(buf, 2).append(' ');
-    }
-    dump.append('\n');
-  }
+  QByteArray dump(kRows * (kRowLength + 1), '\n');
+  for (int row = 0; row < kRows; ++row)
+    korvel::writeDumpRow(dump.data() + row * (kRowLength + 1), state, page * 256 + row * 16, 16);
   dump.chop(1);  // the last row ends with the blank after its sixteenth byte
   return QString::fromLatin1(dump);
 }

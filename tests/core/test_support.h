@@ -3,36 +3,39 @@
 // and memory cells, "A=7F B=01 Carry=1 HL=2000 (2000)=FF".
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/machine.h"
+#include "core/register_fields.h"
 
 namespace korvel::test {
 
-// Name, largest value, vector column (PC SP A F B C D E H L IX IY AF' BC' DE' HL') and bit.
-// clang-format off
-struct Field {
-  const char* name; std::int32_t MachineState::*member; std::int32_t max; int column, shift; };
+// Each field of kRegisterFields with its place in a vector line: the column (PC SP A F B C D E
+// H L IX IY AF' BC' DE' HL') and the bit it starts at.
+struct Field : RegisterField {
+  int column, shift;
+};
 using M = MachineState;
 inline constexpr int kFlagColumn = 3;
-inline constexpr Field kFields[] = {
-    {"PC", &M::PC, 0xFFFF, 0, 0}, {"SP", &M::SP, 0xFFFF, 1, 0}, {"A", &M::A, 0xFF, 2, 0},
-    {"Sign", &M::Sign, 1, 3, 7}, {"Zero", &M::Zero, 1, 3, 6}, {"Parity", &M::Parity, 1, 3, 2},
-    {"Carry", &M::Carry, 1, 3, 0}, {"B", &M::B, 0xFF, 4, 0}, {"C", &M::C, 0xFF, 5, 0},
-    {"D", &M::D, 0xFF, 6, 0}, {"E", &M::E, 0xFF, 7, 0}, {"H", &M::H, 0xFF, 8, 0},
-    {"L", &M::L, 0xFF, 9, 0}, {"IX", &M::IX, 0xFFFF, 10, 0}, {"IY", &M::IY, 0xFFFF, 11, 0},
-    {"A'", &M::altA, 0xFF, 12, 8}, {"Sign'", &M::altSign, 1, 12, 7},
-    {"Zero'", &M::altZero, 1, 12, 6}, {"Parity'", &M::altParity, 1, 12, 2},
-    {"Carry'", &M::altCarry, 1, 12, 0}, {"B'", &M::altB, 0xFF, 13, 8},
-    {"C'", &M::altC, 0xFF, 13, 0}, {"D'", &M::altD, 0xFF, 14, 8}, {"E'", &M::altE, 0xFF, 14, 0},
-    {"H'", &M::altH, 0xFF, 15, 8}, {"L'", &M::altL, 0xFF, 15, 0},
-};
-// clang-format on
+inline constexpr std::array<Field, kRegisterFields.size()> kFields = [] {
+  // clang-format off
+  constexpr std::pair<int, int> kPlaces[] = {
+      {0, 0}, {1, 0}, {10, 0}, {11, 0}, {2, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {9, 0},
+      {3, 0}, {3, 6}, {3, 7}, {3, 2}, {12, 8}, {13, 8}, {13, 0}, {14, 8}, {14, 0}, {15, 8},
+      {15, 0}, {12, 0}, {12, 6}, {12, 7}, {12, 2}};
+  // clang-format on
+  std::array<Field, kRegisterFields.size()> fields{};
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    fields[i] = Field{kRegisterFields[i], kPlaces[i].first, kPlaces[i].second};
+  return fields;
+}();
 
 // `value` in hexadecimal with as many digits as `max` has.
 inline std::string hex(std::int32_t value, std::int32_t max) {

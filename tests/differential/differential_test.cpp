@@ -18,9 +18,11 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/machine.h"
+#include "core/register_fields.h"
 
 namespace korvel {
 namespace {
@@ -116,8 +118,11 @@ Program generate(Rng& rng, int start, int count) {
 // and F' are cut to them before every instruction, so PUSH AF writes the same byte on both.
 // Each row skips compared fields (z80ex then takes Korvel's values), or with kAlone runs the
 // instruction on Korvel alone (it must change nothing but PC), or with kEnd ends the program.
+// kTargetAfterPush: when the pushed return address overwrites the instruction's own operand,
+// Korvel's PC must be the word that the operand bytes hold after the push; the two machines
+// then go separate ways and the program ends.
 constexpr unsigned kS = 1, kZ = 2, kP = 4, kC = 8, kFlags = 15, kA = 16, kPC = 32, kSP = 64,
-                   kAlone = 128, kEnd = 256;
+                   kAlone = 128, kEnd = 256, kTargetAfterPush = 512;
 constexpr unsigned kHalt = 1u << kPageCount, kUndocumented = 2u << kPageCount;
 constexpr unsigned kBitPages = 1u << kCB | 1u << kDDCB | 1u << kFDCB;
 
@@ -131,6 +136,8 @@ const Difference kDifferences[] = {
     {kHalt, 0, 0, kEnd, "HALT: Korvel ends the run on it; the silicon idles until an interrupt"},
     {kUndocumented, 0, 0, kAlone, "undocumented: Korvel runs the prefix alone, then the next byte"},
     {1u << kMain, 0xFF, 0x27, kA | kFlags, "DAA: Korvel shows it without executing it"},
+    {1u << kMain, 0xFF, 0xCD, kTargetAfterPush, "CALL: Korvel reads the target after the push"},
+    {1u << kMain, 0xC7, 0xC4, kTargetAfterPush, "CALL cc: Korvel reads the target after the push"},
     {kBitPages, 0xC0, 0x40, kS | kP, "BIT: Korvel sets only Zero and keeps Sign and Parity"},
     {1u << kED, 0xF7, 0xB0, kP, "LDIR, LDDR: Korvel sets Parity to 0 on every iteration"},
     {1u << kED, 0xF6, 0xA2, kS | kP | kC, "INI, IND, OUTI, OUTD: Korvel defines only Zero"},
@@ -140,27 +147,25 @@ const Difference kDifferences[] = {
     // LD I,A, LD R,A, IM 0/1/2, DI and EI change nothing modelled on either side: compared.
 };
 
-// ---- The compared fields: Korvel's member and where z80ex keeps it.
-struct Field {
-  const char* name; std::int32_t MachineState::*korvel;
-  Z80_REG_T reg; int shift, mask; unsigned skippedBy;
-  int digits() const { return mask == 0xFFFF ? 4 : mask == 0xFF ? 2 : 1; }
+// ---- The compared fields, those of kRegisterFields, with where z80ex keeps each and the
+// Difference bits that skip it.
+struct Field : RegisterField {
+  Z80_REG_T reg; int shift; unsigned skippedBy;
 };
-using S = MachineState;
-const Field kFields[] = {
-    {"PC", &S::PC, regPC, 0, 0xFFFF, kPC},       {"SP", &S::SP, regSP, 0, 0xFFFF, kSP},
-    {"IX", &S::IX, regIX, 0, 0xFFFF, 0},         {"IY", &S::IY, regIY, 0, 0xFFFF, 0},
-    {"A", &S::A, regAF, 8, 0xFF, kA},            {"B", &S::B, regBC, 8, 0xFF, 0},
-    {"C", &S::C, regBC, 0, 0xFF, 0},             {"D", &S::D, regDE, 8, 0xFF, 0},
-    {"E", &S::E, regDE, 0, 0xFF, 0},             {"H", &S::H, regHL, 8, 0xFF, 0},
-    {"L", &S::L, regHL, 0, 0xFF, 0},             {"Sign", &S::Sign, regAF, 7, 1, kS},
-    {"Zero", &S::Zero, regAF, 6, 1, kZ},         {"Parity", &S::Parity, regAF, 2, 1, kP},
-    {"Carry", &S::Carry, regAF, 0, 1, kC},       {"A'", &S::altA, regAF_, 8, 0xFF, 0},
-    {"B'", &S::altB, regBC_, 8, 0xFF, 0},        {"C'", &S::altC, regBC_, 0, 0xFF, 0},
-    {"D'", &S::altD, regDE_, 8, 0xFF, 0},        {"E'", &S::altE, regDE_, 0, 0xFF, 0},
-    {"H'", &S::altH, regHL_, 8, 0xFF, 0},        {"L'", &S::altL, regHL_, 0, 0xFF, 0},
-    {"Sign'", &S::altSign, regAF_, 7, 1, 0},     {"Zero'", &S::altZero, regAF_, 6, 1, 0},
-    {"Parity'", &S::altParity, regAF_, 2, 1, 0}, {"Carry'", &S::altCarry, regAF_, 0, 1, 0}};
+const std::array<Field, kRegisterFields.size()> kFields = [] {
+  const std::tuple<Z80_REG_T, int, unsigned> places[] = {
+      {regPC, 0, kPC}, {regSP, 0, kSP}, {regIX, 0, 0}, {regIY, 0, 0}, {regAF, 8, kA},
+      {regBC, 8, 0}, {regBC, 0, 0}, {regDE, 8, 0}, {regDE, 0, 0}, {regHL, 8, 0}, {regHL, 0, 0},
+      {regAF, 0, kC}, {regAF, 6, kZ}, {regAF, 7, kS}, {regAF, 2, kP}, {regAF_, 8, 0},
+      {regBC_, 8, 0}, {regBC_, 0, 0}, {regDE_, 8, 0}, {regDE_, 0, 0}, {regHL_, 8, 0},
+      {regHL_, 0, 0}, {regAF_, 0, 0}, {regAF_, 6, 0}, {regAF_, 7, 0}, {regAF_, 2, 0}};
+  std::array<Field, kRegisterFields.size()> fields{};
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const auto [reg, shift, skippedBy] = places[i];
+    fields[i] = Field{kRegisterFields[i], reg, shift, skippedBy};
+  }
+  return fields;
+}();
 // clang-format on
 
 std::string hex(std::int64_t value, int digits, const char* before = "") {
@@ -226,7 +231,7 @@ struct Differential {
       for (std::uint64_t v = rng.next(), i = 0; i < 8; ++i)
         poke(a + static_cast<int>(i), v >> 8 * i);
     for (const Field& f : kFields)
-      s.*f.korvel = f.mask == 1 ? rng.below(2) : f.mask == 0xFF ? rng.byte() : rng.word();
+      s.*f.member = f.max == 1 ? rng.below(2) : f.max == 0xFF ? rng.byte() : rng.word();
     s.PC = rng.percent(10) ? 0xFF00 + rng.below(256) : rng.below(65536);
     program = generate(rng, s.PC, 20 + rng.below(180));
     for (int k = -8; k < 24; ++k) {
@@ -263,8 +268,8 @@ struct Differential {
       std::array<int, regSP + 1> values{};
       for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const Field& f = kFields[i];
-        before[i] = s.*f.korvel;
-        values[f.reg] |= (before[i] & f.mask) << f.shift;  // the other bits of F become 0
+        before[i] = s.*f.member;
+        values[f.reg] |= (before[i] & f.max) << f.shift;  // the other bits of F become 0
       }
       for (int r = regAF; r <= regSP; ++r)
         z80ex_set_reg(cpu, static_cast<Z80_REG_T>(r), static_cast<Z80EX_WORD>(values[r]));
@@ -275,17 +280,27 @@ struct Differential {
       // CB d op). A repeating block instruction runs one iteration, PC on it while it repeats.
       for (int bytes = 0; !alone && (z80ex_step(cpu), z80ex_last_op_type(cpu) != 0); ++bytes)
         if (bytes == 3) std::abort();
+      // A taken CALL whose push covered one of its operand bytes.
+      const auto covers = [&](int cell) {
+        const int below = (before[1] - cell) & 0xFFFF;  // the push writes SP-1 and SP-2
+        return below == 1 || below == 2;
+      };
+      const bool targetAfterPush = (skipped & kTargetAfterPush) != 0 && s.SP != before[1] &&
+                                   (covers(before[0] + 1) || covers(before[0] + 2));
       for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const Field& f = kFields[i];
-        const int k = s.*f.korvel;
-        const int r = !alone   ? (z80ex_get_reg(cpu, f.reg) >> f.shift) & f.mask
-                      : i == 0 ? (before[0] + prefix) & 0xFFFF
-                               : before[i];
+        const int k = s.*f.member;
+        const int operand = zMemory[(before[0] + 1) & 0xFFFF] | zMemory[(before[0] + 2) & 0xFFFF]
+                                                                    << 8;
+        const int r = alone && i == 0             ? (before[0] + prefix) & 0xFFFF
+                      : alone                     ? before[i]
+                      : targetAfterPush && i == 0 ? operand
+                                                  : (z80ex_get_reg(cpu, f.reg) >> f.shift) & f.max;
         if ((f.skippedBy & skipped) == 0 && k != r)
           errors.push_back(std::string(f.name) + ": korvel " + hex(k, f.digits()) +
                            (alone ? ", expected " : ", z80ex ") + hex(r, f.digits()));
         // Out of range, a field could hide in a skipped field or a wrapped pair.
-        if (k < 0 || k > f.mask)
+        if (k < 0 || k > f.max)
           errors.push_back(std::string(f.name) + " out of range: " + std::to_string(k));
       }
       // Korvel alone must write no cell either: z80ex's memory still holds them all.
@@ -297,6 +312,7 @@ struct Differential {
       if (machine.tickAbandoned()) errors.emplace_back("Korvel abandoned the instruction");
       if (!alone) ++compared, covered[page].set(static_cast<std::size_t>(op));
       if (!errors.empty()) return report(index, step, b, row);
+      if (targetAfterPush) break;
     }
     errors.clear();
     for (int a = 0; a < kMemorySize; ++a) compareCell(a);
