@@ -40,7 +40,7 @@ MachineHooks completed(MachineHooks hooks) {
 Machine::Machine(MachineState& state, MachineHooks hooks) : s_(state), hooks_(completed(hooks)) {}
 
 void Machine::clean() {
-  textEmpty_ = true;
+  text_.empty = true;
   resetRegisters(s_);
   abandoned_ = false;
   stopRequested_ = false;
@@ -48,9 +48,13 @@ void Machine::clean() {
 }
 
 void Machine::captureText(std::int32_t address) {
-  textEmpty_ = false;
-  textAddress_ = address;
-  for (int i = 0; i < 4; ++i) textBytes_[i] = static_cast<std::uint8_t>(mem(address + i));
+  text_.empty = false;
+  text_.address = static_cast<std::uint16_t>(address);
+  // Written out: this runs before every instruction.
+  text_.bytes[0] = static_cast<std::uint8_t>(mem(address));
+  text_.bytes[1] = static_cast<std::uint8_t>(mem(address + 1));
+  text_.bytes[2] = static_cast<std::uint8_t>(mem(address + 2));
+  text_.bytes[3] = static_cast<std::uint8_t>(mem(address + 3));
 }
 
 void Machine::clock_Timer() {
@@ -72,15 +76,15 @@ std::string Machine::instructionText() const {
 }
 
 int Machine::writeInstructionText(char* out) const {
-  return textEmpty_ ? 0 : disassemble(textBytes_, out);
+  return text_.empty ? 0 : disassemble(text_.bytes, out);
 }
 
 // Stack: the high byte goes to the higher address; SP wraps at both ends.
 void Machine::push(std::int32_t value) {
   s_.SP = s_.SP == 0 ? 0xFFFF : s_.SP - 1;
-  s_.memory[s_.SP] = value >> 8;
+  setMem(s_.SP, value >> 8);
   s_.SP = s_.SP == 0 ? 0xFFFF : s_.SP - 1;
-  s_.memory[s_.SP] = value & 0xFF;
+  setMem(s_.SP, value & 0xFF);
 }
 
 std::int32_t Machine::pop() {
@@ -107,12 +111,12 @@ bool Machine::condition(int cc) const {
 // An instruction whose port gave no byte, or could not record one, is undone before it
 // changed anything: PC goes back to its first byte and the run is told to end.
 void Machine::abandonInstruction() {
-  s_.PC = textAddress_;
+  s_.PC = text_.address;
   abandoned_ = true;
 }
 
 bool Machine::readPort(std::int32_t portnum, std::int32_t& value) {
-  const std::optional<std::int32_t> byte = hooks_.input->portin(portnum, textAddress_);
+  const std::optional<std::int32_t> byte = hooks_.input->portin(portnum, text_.address);
   if (!byte || *byte < 0 || *byte > 255) {
     abandonInstruction();
     return false;

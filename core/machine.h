@@ -36,6 +36,14 @@ class PortOutput {
   virtual bool portout(std::int32_t portnum, std::int32_t portdata) = 0;
 };
 
+// Every memory write, with the cell's value before it, while a journal is attached: what
+// undoing an instruction needs.
+class WriteJournal {
+ public:
+  virtual ~WriteJournal() = default;
+  virtual void recordWrite(std::int32_t address, std::int32_t oldValue) = 0;
+};
+
 // The stop request that the HALT instruction makes.
 class RunControl {
  public:
@@ -71,7 +79,7 @@ class Machine {
   static constexpr int kMaxTextLength = 32;
   int writeInstructionText(char* out) const;
   // Address of the first byte of the instruction whose text is shown.
-  std::int32_t instructionAddress() const { return textAddress_; }
+  std::int32_t instructionAddress() const { return text_.address; }
 
   // True when the last tick's instruction was abandoned because a port gave no byte or
   // could not record one; PC then still points at that instruction.
@@ -83,6 +91,24 @@ class Machine {
 
   MachineState& state() { return s_; }
   const MachineState& state() const { return s_; }
+
+  // The refresh that ends every tick from now on.
+  void setDisplay(Display* display) {
+    if (display != nullptr) hooks_.display = display;
+  }
+
+  // Reports every memory write to `journal` (nullptr: to nobody).
+  void setWriteJournal(WriteJournal* journal) { journal_ = journal; }
+
+  // The current-instruction text as the bytes it is formed from, to be saved and put back
+  // whole.
+  struct TextState {
+    std::array<std::uint8_t, 4> bytes{};
+    std::uint16_t address = 0;
+    bool empty = true;
+  };
+  const TextState& textState() const { return text_; }
+  void restoreText(const TextState& t) { text_ = t; }
 
   // The page procedures, entered with PC on the byte after their prefix (for the DD CB and
   // FD CB pages, on the displacement byte).
@@ -114,7 +140,11 @@ class Machine {
   }
 
   std::int32_t mem(std::int32_t address) const { return s_.memory[address & 0xFFFF]; }
-  void setMem(std::int32_t address, std::int32_t v) { s_.memory[address & 0xFFFF] = v; }
+  void setMem(std::int32_t address, std::int32_t v) {
+    std::int32_t& cell = s_.memory[address & 0xFFFF];
+    if (journal_ != nullptr) journal_->recordWrite(address & 0xFFFF, cell);
+    cell = v;
+  }
   std::int32_t operandByte(int offset) const { return mem(s_.PC + offset); }
   std::int32_t operandWord(int offset) const {
     return mem(s_.PC + offset + 1) * 256 + mem(s_.PC + offset);
@@ -134,13 +164,12 @@ class Machine {
 
   MachineState& s_;
   MachineHooks hooks_;
+  WriteJournal* journal_ = nullptr;
   bool abandoned_ = false;
   bool stopRequested_ = false;
 
   // The text is formed on demand from the instruction's bytes, captured before it ran.
-  bool textEmpty_ = true;
-  std::int32_t textAddress_ = 0;
-  std::array<std::uint8_t, 4> textBytes_{};
+  TextState text_;
 };
 
 // Formats the text of the instruction whose first four bytes are given, exactly as the

@@ -190,18 +190,18 @@ void Machine::indexPage(std::int32_t& xy) {
       return;     // DEC IX
     case 0x34: {  // INC (IX+d)
       const std::int32_t a = cell();
-      s.memory[a] = increment8(s, s.memory[a]);
+      setMem(a, increment8(s, mem(a)));
       advancePC(2);
       return;
     }
     case 0x35: {  // DEC (IX+d)
       const std::int32_t a = cell();
-      s.memory[a] = decrement8(s, s.memory[a]);
+      setMem(a, decrement8(s, mem(a)));
       advancePC(2);
       return;
     }
     case 0x36:
-      s.memory[cell()] = operandByte(2);
+      setMem(cell(), operandByte(2));
       advancePC(3);
       return;  // LD (IX+d),n
     case 0xE1:
@@ -240,7 +240,7 @@ void Machine::indexPage(std::int32_t& xy) {
     if (f.z == decoding::kCodeHLCell) {
       writeR(f.y, s.memory[cell()]);  // LD r,(IX+d)
     } else {
-      s.memory[cell()] = readR(f.z);  // LD (IX+d),r
+      setMem(cell(), readR(f.z));  // LD (IX+d),r
     }
   } else {
     alu8(s, f.y, s.memory[cell()]);  // ALU A,(IX+d)
@@ -265,10 +265,10 @@ void Machine::indexBitPage(std::int32_t& xy) {
   const std::int32_t a = (xy + signed8(s.memory[s.PC])) & 0xFFFF;
   const std::int32_t m = s.memory[a];
   switch (f.x) {
-    case 0: s.memory[a] = rotateShift(s, f.y, m); break;
+    case 0: setMem(a, rotateShift(s, f.y, m)); break;
     case 1: testBit(s, f.y, m); break;
-    case 2: s.memory[a] = m & ~(1 << f.y); break;
-    default: s.memory[a] = m | (1 << f.y); break;
+    case 2: setMem(a, m & ~(1 << f.y)); break;
+    default: setMem(a, m | (1 << f.y)); break;
   }
   advancePC(2);
 }
