@@ -12,7 +12,7 @@ namespace korvel::cli {
 
 const char* const kUsage =
     "Usage: korvel-cli [--steps N] [--trace] [--in LIST] [--out-log FILE] [--dump START:LEN] "
-    "PROGRAM\n"
+    "[--break ADDR]... PROGRAM\n"
     "\n"
     "Loads PROGRAM, a raw Z80 memory image of at most 65536 bytes, at 0000H and runs it from\n"
     "0000H with all registers 0 until it meets a HALT opcode (76H) or has run N instructions.\n"
@@ -27,10 +27,13 @@ const char* const kUsage =
     "                     current directory; - for standard output)\n"
     "  --dump START:LEN   after the run print LEN bytes of memory from address START, both\n"
     "                     hexadecimal (e.g. 0100:20), sixteen bytes to a row\n"
+    "  --break ADDR       stop before executing the instruction at ADDR (hexadecimal,\n"
+    "                     0000 to FFFF); may be given several times\n"
     "  --help             print this text\n"
     "\n"
     "Exit status: 0 the program reached HALT, 1 the step limit ended the run, 2 an error\n"
-    "(bad command line, program file not loadable, port input ended, log not writable).\n";
+    "(bad command line, program file not loadable, port input ended, log not writable),\n"
+    "3 the run stopped at a breakpoint.\n";
 
 namespace {
 
@@ -120,7 +123,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
     }
-    if (name != "--steps" && name != "--in" && name != "--out-log" && name != "--dump") {
+    if (name != "--steps" && name != "--in" && name != "--out-log" && name != "--dump" &&
+        name != "--break") {
       result.error = "unknown option " + arg;
       return result;
     }
@@ -148,6 +152,14 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         result.error = "--out-log needs a file name (or - for standard output)";
       }
       o.outLog = *value;
+    } else if (name == "--break") {
+      const std::optional<std::uint64_t> address = parseWhole(*value, 16);
+      if (!address || *address >= static_cast<std::uint64_t>(kMemorySize)) {
+        result.error =
+            "--break: \"" + *value + "\" is not an address; give 0000 to FFFF in hexadecimal";
+      } else {
+        o.breakpoints.push_back(static_cast<std::int32_t>(*address));
+      }
     } else {
       result.error = parseDump(*value, o.dump);
     }

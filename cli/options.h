@@ -21,6 +21,7 @@ struct Options {
   std::vector<std::int32_t> inputs;  // answers for the port reads, in order
   std::string outLog = "out.log";    // "-" is standard output
   std::optional<DumpRange> dump;
+  std::vector<std::int32_t> breakpoints;  // the run stops before executing any of these
   std::string program;
   bool help = false;
 };

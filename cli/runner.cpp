@@ -1,5 +1,6 @@
 #include "cli/runner.h"
 
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "controller/controller.h"
 #include "core/machine.h"
 #include "peripherals/loader.h"
 #include "peripherals/ports.h"
@@ -45,72 +47,53 @@ class TerminalPrompter : public Prompter {
   std::istream& in_;
 };
 
-// Port reads take the --in bytes first, then ask on the terminal.
-class CliPortInput : public PortInput {
+// Port reads take the --in bytes first, then ask on the terminal; nullopt when the input
+// has ended and no byte will ever come.
+class CliPortInput {
  public:
   CliPortInput(const std::vector<std::int32_t>& answers, Prompter& prompter)
       : answers_(answers.begin(), answers.end()), prompted_(prompter) {}
 
-  std::optional<std::int32_t> portin(std::int32_t portnum,
-                                     std::int32_t instructionAddress) override {
+  std::optional<std::int32_t> next(const InputRequest& request) {
     if (!answers_.empty()) {
       const std::int32_t value = answers_.front();
       answers_.pop_front();
       return value;
     }
-    std::optional<std::int32_t> value = prompted_.portin(portnum, instructionAddress);
-    if (!value) {
-      ended_ = true;
-      endedPort_ = portnum;
-      endedAddress_ = instructionAddress;
-    }
-    return value;
-  }
-
-  bool ended() const { return ended_; }
-  std::string endMessage() const {
-    char address[4];
-    writeHex4(address, endedAddress_);
-    return "input ended while the instruction at " + std::string(address, sizeof address) +
-           "H was waiting for data on port " + hhex(endedPort_) + "H";
+    return prompted_.portin(request.port, request.address);
   }
 
  private:
   std::deque<std::int32_t> answers_;
   PromptedPortInput prompted_;
-  bool ended_ = false;
-  std::int32_t endedPort_ = 0;
-  std::int32_t endedAddress_ = 0;
 };
 
+std::string inputEndedMessage(const InputRequest& request) {
+  char address[4];
+  writeHex4(address, request.address);
+  return "input ended while the instruction at " + std::string(address, sizeof address) +
+         "H was waiting for data on port " + hhex(request.port) + "H";
+}
+
 // OUT lines go to a log file, or to standard output with the same CR LF line ends.
-class CliPortOutput : public PortOutput {
+class CliOutput : public OutputSink {
  public:
-  CliPortOutput(const std::string& log, OutputBuffer& out)
+  CliOutput(const std::string& log, OutputBuffer& out)
       : toStdout_(log == "-"), file_(log), out_(out) {}
 
-  bool portout(std::int32_t portnum, std::int32_t portdata) override {
-    if (!toStdout_) {
-      if (file_.portout(portnum, portdata)) return true;
-      error_ = file_.lastError();
-      return false;
-    }
+  bool write(std::int32_t portnum, std::int32_t portdata) override {
+    if (!toStdout_) return file_.portout(portnum, portdata);
     out_.write(portLogLine(portnum, portdata));
     out_.write("\r\n");
-    if (out_.flush()) return true;
-    error_ = kStdoutFailed;
-    return false;
+    return out_.flush();
   }
-
-  const std::string& error() const { return error_; }
-  bool standardOutputFailed() const { return error_ == kStdoutFailed; }
+  std::string error() const override { return toStdout_ ? kStdoutFailed : file_.lastError(); }
   static constexpr const char* kStdoutFailed = "Cannot write to standard output";
 
  private:
   bool toStdout_;
   LogFilePortOutput file_;
   OutputBuffer& out_;
-  std::string error_;
 };
 
 // ekran ends every tick; while tracing it prints the tick's line. It is also called by
@@ -140,18 +123,6 @@ class TraceDisplay : public Display {
   bool tracing_ = false;
 };
 
-// HALT executed by a tick asks for a stop; the run loop then ends.
-class CliRunControl : public RunControl {
- public:
-  void attach(Machine& machine) { machine_ = &machine; }
-  void menustop_Click() override {
-    if (machine_ != nullptr) machine_->requestStop();
-  }
-
- private:
-  Machine* machine_ = nullptr;
-};
-
 void printDump(OutputBuffer& out, const MachineState& s, const DumpRange& range) {
   for (std::int32_t offset = 0; offset < range.length; offset += 16) {
     const int count = range.length - offset < 16 ? range.length - offset : 16;
@@ -168,14 +139,11 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   OutputBuffer out(outFile);
   TerminalPrompter prompter(out, err, in);
   CliPortInput input(options.inputs, prompter);
-  CliPortOutput output(options.outLog, out);
+  CliOutput output(options.outLog, out);
   TraceDisplay display(out);
-  CliRunControl control;
-
-  auto state = std::make_unique<MachineState>();
-  Machine machine(*state, MachineHooks{&display, &input, &output, &control});
-  display.attach(machine);
-  control.attach(machine);
+  Controller controller(output, &display);
+  display.attach(controller.machine());
+  controller.setCountTStates(false);
 
   const fs::path program(options.program);
   std::error_code ec;
@@ -185,45 +153,59 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   for (char& c : shownName) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  const LoadOutcome loaded = loadImage(machine, program, shownName, shownDirectory(folder));
+  const LoadOutcome loaded =
+      loadImage(controller.machine(), program, shownName, shownDirectory(folder));
   if (!loaded.loaded) {
     printError(err, loaded.message);
     return kExitError;
   }
+  for (const std::int32_t address : options.breakpoints) controller.setBreakpoint(address);
 
-  // Every run starts like Start: registers and flags 0, PC = 0000H, memory as loaded.
-  machine.clean();
+  // Every run starts like Start: registers and flags 0, PC = 0000H, memory as loaded; then
+  // it goes on as the Extremely Fast rate does, up to the step limit.
+  RunEvent event = controller.start(RunMode::Fast, options.steps);
   display.setTracing(options.trace);
-  const RunResult result = runExtremelyFast(machine, options.steps);
+  const auto never = std::chrono::steady_clock::time_point::max();
+  std::string error;
+  while (event == RunEvent::Executed || event == RunEvent::SliceDone ||
+         event == RunEvent::NeedsInput) {
+    if (event != RunEvent::NeedsInput) {
+      event = controller.runSlice(never);
+      continue;
+    }
+    const InputRequest request = *controller.pendingInput();
+    const std::optional<std::int32_t> byte = input.next(request);
+    if (!byte) {
+      controller.stop();
+      error = inputEndedMessage(request);
+      break;
+    }
+    event = controller.supplyInput(*byte);
+  }
   display.setTracing(false);
+  if (event == RunEvent::OutputFailed) error = output.error();
 
+  const MachineState& s = controller.state();
+  char address[4];
+  writeHex4(address, s.PC);
+  const std::string at(address, sizeof address);
+  const std::string count = std::to_string(controller.fastRunCount()) + " instructions\n";
   int status = kExitStepLimit;
-  bool halted = false;
-  const MachineState& s = machine.state();
-  if (result.end == RunEnd::Halted ||
-      (result.end == RunEnd::StopRequested && s.memory[s.PC & 0xFFFF] == kHaltOpcode)) {
-    halted = true;
-    status = kExitHalted;
-  } else if (result.end == RunEnd::Abandoned) {
+  std::string summary = "stopped after " + count;
+  if (!error.empty()) {
     out.flush();
-    printError(err, input.ended()            ? input.endMessage()
-                    : output.error().empty() ? "the instruction at PC could not be completed"
-                                             : output.error());
+    printError(err, error);
     status = kExitError;
+  } else if (event == RunEvent::Halted) {
+    status = kExitHalted;
+    summary = "halted at " + at + "H after " + count;
+  } else if (event == RunEvent::Breakpoint) {
+    status = kExitBreakpoint;
+    summary = "stopped at breakpoint " + at + "H after " + count;
   }
 
   if (options.dump) printDump(out, s, *options.dump);
-
-  std::string summary;
-  if (halted) {
-    char address[4];
-    writeHex4(address, s.PC);
-    summary = "halted at " + std::string(address, sizeof address) + "H after " +
-              std::to_string(result.instructions) + " instructions\n";
-  } else {
-    summary = "stopped after " + std::to_string(result.instructions) + " instructions\n";
-  }
-  summary += "instruction: " + machine.instructionText() + "\n";
+  summary += "instruction: " + controller.instructionText() + "\n";
   out.write(summary);
   char* line = out.reserve(kStateLineLength + 1);
   line = writeStateLine(line, s);
@@ -232,7 +214,7 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
 
   if (!out.flush()) {
     // An OUT line to standard output that failed has been reported already.
-    if (!output.standardOutputFailed()) printError(err, CliPortOutput::kStdoutFailed);
+    if (error != CliOutput::kStdoutFailed) printError(err, CliOutput::kStdoutFailed);
     return kExitError;
   }
   return status;

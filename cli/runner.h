@@ -16,6 +16,7 @@ namespace korvel::cli {
 inline constexpr int kExitHalted = 0;
 inline constexpr int kExitStepLimit = 1;
 inline constexpr int kExitError = 2;
+inline constexpr int kExitBreakpoint = 3;
 
 // The whole command: `args` is the command line without the program's own name. Normal
 // output goes to `out`; errors and the port prompts go to `err`, and the answers to the

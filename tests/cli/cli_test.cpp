@@ -95,6 +95,16 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
        "Data 4CH sent to port 01H\r\nData 4FH sent to port 01H\r\nData 42H sent to port 03H\r\n"
        "halted at 0014H after 36 instructions\ninstruction: HALT\n" +
            state("PC=0014 SP=F000 A=42 L=1D")},
+      // A breakpoint stops the run before its instruction, a HALT's included; one at 0000H
+      // stops it before anything runs.
+      {"--break 0002 --break 3 p.bin", "00 00 00 76", 3,
+       "stopped at breakpoint 0002H after 2 instructions\ninstruction: NOP\n" + state("PC=0002")},
+      {"--break=3 p.bin", "00 00 00 76", 3,
+       "stopped at breakpoint 0003H after 3 instructions\ninstruction: NOP\n" + state("PC=0003")},
+      {"--break 0 p.bin", "00 76", 3,
+       "stopped at breakpoint 0000H after 0 instructions\ninstruction: \n" + state()},
+      {"--break 10000 p.bin", "", 2, "", "--break: \"10000\" is not an address"},
+      {"--break 0x10 p.bin", "", 2, "", "--break: \"0x10\" is not an address"},
       {"nothing.bin", "", 2, "", "korvel-cli: Can't find file NOTHING.BIN in the directory /"},
       {"big.bin", "", 2, "", ": it holds 65537 bytes, but the memory takes at most 65536 bytes\n"},
       {"--fast p.bin", "", 2, "", "korvel-cli: unknown option --fast\n"},
@@ -136,7 +146,8 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
   const auto [helpStatus, usage, helpErrors] = runCli(dir, {"--help"});
   EXPECT_TRUE(helpStatus == 0 && usage.starts_with("Usage: korvel-cli [--steps N] [--trace] "
                                                    "[--in LIST] [--out-log FILE] "
-                                                   "[--dump START:LEN] PROGRAM\n\n"));
+                                                   "[--dump START:LEN] [--break ADDR]... "
+                                                   "PROGRAM\n\n"));
 }
 
 }  // namespace
