@@ -9,7 +9,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
@@ -22,18 +21,20 @@
 #include "peripherals/loader.h"
 #include "peripherals/ports.h"
 #include "ui/memoryviewer.h"
+#include "ui/portinputbox.h"
 #include "ui/textwindow.h"
 
 using korvel::MachineState;
+using korvel::RunEvent;
+using korvel::RunMode;
 
 namespace {
 
-constexpr int kFastRunLimit = 1'000'000;
 constexpr int kFrameMs = 16;
 // A late timeout makes up at most this many ticks; a longer stall is not made up.
 constexpr qint64 kMaxTicksPerTimeout = 4;
-// The Extremely Fast loop looks at the wall clock only every this many instructions.
-constexpr unsigned kPumpCheckMask = 0xFF;
+// The timer intervals of the rates Step by Step, Slow, Normal and Fast.
+constexpr int kIntervals[] = {0, 1500, 250, 1};
 
 QString formatValue(std::int32_t v, int digits) {
   char buf[4];
@@ -45,59 +46,48 @@ QString formatValue(std::int32_t v, int digits) {
   return QString::fromLatin1(buf, digits);
 }
 
+QString hex4(std::int32_t v) {
+  return formatValue(v, 4) + QLatin1Char('H');
+}
+
 std::filesystem::path defaultApplicationDirectory() {
   return std::filesystem::path(
       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 }
 
+// Opens a secondary window, or brings it to the front when it is open already.
+void bringForward(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
 }  // namespace
 
-// Port input through the window's input box.
-class MainWindow::WindowPrompter : public korvel::Prompter {
+// Port output to out.log, remembering why the last write failed.
+class MainWindow::WindowOutput : public korvel::OutputSink {
  public:
-  explicit WindowPrompter(MainWindow& window) : window_(window) {}
-  std::optional<std::string> ask(const std::string& prompt) override {
-    return window_.askPort(prompt);
-  }
-
- private:
-  MainWindow& window_;
-};
-
-// Port output to out.log, remembering whether the last write failed so that the window can
-// stop the run and say why.
-class MainWindow::LogOutput : public korvel::PortOutput {
- public:
-  explicit LogOutput(std::filesystem::path file) : log_(std::move(file)) {}
-  bool portout(std::int32_t portnum, std::int32_t portdata) override {
-    failed_ = !log_.portout(portnum, portdata);
-    return !failed_;
-  }
-  bool failed() const { return failed_; }
-  void clearFailure() { failed_ = false; }
-  const std::string& lastError() const { return log_.lastError(); }
+  explicit WindowOutput(std::filesystem::path file) : log_(std::move(file)) {}
+  bool write(std::int32_t port, std::int32_t data) override { return log_.portout(port, data); }
+  std::string error() const override { return log_.lastError(); }
 
  private:
   korvel::LogFilePortOutput log_;
-  bool failed_ = false;
 };
 
 MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* parent)
     : QMainWindow(parent),
       appDir_(applicationDirectory.empty() ? defaultApplicationDirectory()
                                            : std::move(applicationDirectory)),
-      state_(std::make_unique<MachineState>()),
-      prompter_(std::make_unique<WindowPrompter>(*this)),
-      input_(std::make_unique<korvel::PromptedPortInput>(*prompter_)),
-      output_(std::make_unique<LogOutput>(appDir_ / korvel::kOutLogFileName)) {
-  machine_ = std::make_unique<korvel::Machine>(
-      *state_, korvel::MachineHooks{this, input_.get(), output_.get(), this});
-
+      output_(std::make_unique<WindowOutput>(appDir_ / korvel::kOutLogFileName)),
+      controller_(std::make_unique<korvel::Controller>(*output_)) {
   setWindowTitle(tr("Korvel"));
   createLabels();
   createActions();
   createMenus();
-  statusBar();
+  runStatus_ = new QLabel(this);
+  runStatus_->setObjectName("runStatus");
+  statusBar()->addWidget(runStatus_, 1);
 
   clock_ = new QTimer(this);
   clock_->setObjectName("clock");
@@ -109,31 +99,33 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   frameTimer_->setInterval(kFrameMs);
   connect(frameTimer_, &QTimer::timeout, this, &MainWindow::paintRegisters);
 
+  sliceTimer_ = new QTimer(this);
+  sliceTimer_->setSingleShot(true);
+  sliceTimer_->setInterval(0);
+  connect(sliceTimer_, &QTimer::timeout, this, &MainWindow::runSlice);
+
+  inputBox_ = new PortInputBox(this);
+  connect(inputBox_, &PortInputBox::entered, this, &MainWindow::inputEntered);
+  connect(inputBox_, &PortInputBox::stopRun, this, &MainWindow::stopRun);
+
   showMessage_ = [this](const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Korvel"), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    openBox_ = box;
-    box->exec();
-  };
-  prompt_ = [this](const QString& prompt) {
-    QPointer<QInputDialog> dialog = new QInputDialog(this);
-    dialog->setWindowTitle(tr("Korvel"));
-    dialog->setLabelText(QString(prompt).replace(QLatin1String("\r\n"), QLatin1String("\n")));
-    dialog->setTextValue(QString());
-    openBox_ = dialog.data();
-    const int result = dialog->exec();
-    if (!dialog) return QString();
-    const QString text = result == QDialog::Accepted ? dialog->textValue() : QString();
-    delete dialog.data();
-    return text;
+    QMessageBox box(QMessageBox::NoIcon, tr("Korvel"), text, QMessageBox::Ok, this);
+    box.exec();
   };
   quit_ = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
 
+  controller_->setHistoryEnabled(true);
+
   // Form_Load: reset, no Step or Stop until a run starts, the Fast rate.
-  machine_->clean();
-  menustep_->setEnabled(false);
-  menustop_->setEnabled(false);
+  controller_->clean();
+  ekran();
+  enterPhase(Phase::Stopped);
   menuspeed4_Click();
+  setRunStatus(
+      tr("Load a program with Tools > Program Loader (Ctrl+P), then start it with "
+         "Simulation > Start (F1)."));
+  // The register frames never shrink below what shows every value whole.
+  setMinimumSize(sizeHint());
 }
 
 MainWindow::~MainWindow() {
@@ -162,7 +154,8 @@ void MainWindow::createLabels() {
 
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   const int digitWidth = QFontMetrics(fixed).horizontalAdvance(QLatin1Char('0'));
-  auto makeValue = [&](const korvel::RegisterField& v, QWidget* parent) {
+  auto makeValue = [&](std::size_t i, QWidget* parent) {
+    const korvel::RegisterField& v = korvel::kRegisterFields[i];
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(v.label));
     label->setFont(fixed);
@@ -178,11 +171,12 @@ void MainWindow::createLabels() {
     const int width =
         v.digits() == 1 ? flagWidth : (v.digits() == 2 ? 2 * flagWidth : 6 * digitWidth + 8);
     label->setFixedWidth(width);
+    valueLabels_[i] = label;
     return label;
   };
-  auto labelIndex = [](const char* name) {
+  auto labelIndex = [](const std::string& name) {
     for (std::size_t i = 0; i < korvel::kRegisterFields.size(); ++i)
-      if (std::string_view(korvel::kRegisterFields[i].label) == name) return i;
+      if (korvel::kRegisterFields[i].label == name) return i;
     return korvel::kRegisterFields.size();
   };
 
@@ -195,20 +189,15 @@ void MainWindow::createLabels() {
     const QString flagCaptions[] = {tr("Carry"), tr("Zero"), tr("Sign"), tr("Parity")};
     int row = 0;
     for (const char* r : regs) {
-      const std::string name = std::string(prefix) + r;
-      const std::size_t i = labelIndex(name.c_str());
       grid->addWidget(new QLabel(QString::fromLatin1(r).toUpper() + mark, box), row, 0);
-      valueLabels_[i] = makeValue(korvel::kRegisterFields[i], box);
-      grid->addWidget(valueLabels_[i], row, 1, Qt::AlignLeft);
+      grid->addWidget(makeValue(labelIndex(std::string(prefix) + r), box), row, 1, Qt::AlignLeft);
       ++row;
     }
     grid->setRowMinimumHeight(row++, 8);
     for (int f = 0; f < 4; ++f) {
-      const std::string name = std::string(prefix) + flagNames[f];
-      const std::size_t i = labelIndex(name.c_str());
       grid->addWidget(new QLabel(flagCaptions[f] + mark, box), row, 0);
-      valueLabels_[i] = makeValue(korvel::kRegisterFields[i], box);
-      grid->addWidget(valueLabels_[i], row, 1, Qt::AlignLeft);
+      grid->addWidget(makeValue(labelIndex(std::string(prefix) + flagNames[f]), box), row, 1,
+                      Qt::AlignLeft);
       ++row;
     }
     grid->setColumnStretch(2, 1);
@@ -227,10 +216,8 @@ void MainWindow::createLabels() {
     int row, column;
   } pairs[] = {{"IX", "qix", 0, 0}, {"SP", "qsp", 0, 2}, {"IY", "qiy", 1, 0}, {"PC", "qpc", 1, 2}};
   for (const auto& p : pairs) {
-    const std::size_t i = labelIndex(p.name);
     grid->addWidget(new QLabel(QLatin1String(p.caption), wide), p.row, p.column);
-    valueLabels_[i] = makeValue(korvel::kRegisterFields[i], wide);
-    grid->addWidget(valueLabels_[i], p.row, p.column + 1, Qt::AlignLeft);
+    grid->addWidget(makeValue(labelIndex(p.name), wide), p.row, p.column + 1, Qt::AlignLeft);
   }
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
@@ -299,6 +286,31 @@ void MainWindow::createMenus() {
   menu4_->addActions({menuhelp_, menuabout_});
 }
 
+// What is enabled in each phase. In an Extremely Fast run the four menus are off and their
+// items keep the states they had when it started.
+void MainWindow::enterPhase(Phase phase) {
+  struct Row {
+    bool menu1, start, step, stop, menu2, loader, viewer, menu3, menu4;
+  };
+  static constexpr Row kRows[] = {
+      /* Stopped              */ {true, true, false, false, true, true, true, true, true},
+      /* RunningStepByStep    */ {true, false, true, true, true, false, true, false, true},
+      /* RunningTimed         */ {true, false, false, true, true, false, true, false, true},
+      /* RunningExtremelyFast */ {false, true, false, false, false, true, true, false, false},
+  };
+  phase_ = phase;
+  const Row& r = kRows[static_cast<int>(phase)];
+  menu1_->setEnabled(r.menu1);
+  menustart_->setEnabled(r.start);
+  menustep_->setEnabled(r.step);
+  menustop_->setEnabled(r.stop);
+  menu2_->setEnabled(r.menu2);
+  menuloader_->setEnabled(r.loader);
+  menuviewer_->setEnabled(r.viewer);
+  menu3_->setEnabled(r.menu3);
+  menu4_->setEnabled(r.menu4);
+}
+
 void MainWindow::selectRate(int n) {
   menuspeed_[static_cast<std::size_t>(n - 1)]->setChecked(true);
   rate_ = n;
@@ -321,115 +333,166 @@ void MainWindow::setClockInterval(int ms) {
 
 // The system may wake the program later than the interval (at 1 ms it often does), and a
 // timeout then stands for every tick that fell due meanwhile: they run here back to back,
-// so that the rate holds on average. Ticks due while an instruction is still executing
-// (the port input box is open) are dropped.
+// so that the rate holds on average. Ticks due while an IN waits for its byte are dropped.
 void MainWindow::clockTimeout() {
-  if (inInstruction_) return;
   const qint64 due = runClock_.elapsed() / std::max(1, clock_->interval());
   const qint64 n = std::clamp(due - ticksDone_, qint64{1}, kMaxTicksPerTimeout);
-  for (qint64 i = 0; i < n && clock_->isActive() && !closing_; ++i) {
+  for (qint64 i = 0; i < n && clock_->isActive() && !instructionInProgress(); ++i) {
     ++ticksDone_;
-    tick();
+    clock_Timer();
   }
-  if (due - ticksDone_ > kMaxTicksPerTimeout) ticksDone_ = due;
+  if (due - ticksDone_ > kMaxTicksPerTimeout || instructionInProgress()) ticksDone_ = due;
 }
 
-void MainWindow::setMenuBarEnabled(bool on) {
-  for (QMenu* m : {menu1_, menu2_, menu3_, menu4_}) m->setEnabled(on);
+void MainWindow::clock_Timer() {
+  if (closing_ || controller_->mode() != RunMode::Ticked || instructionInProgress()) return;
+  handle(controller_->tick());
 }
 
 void MainWindow::menustart_Click() {
-  if (inInstruction_ || closing_ || !menustart_->isEnabled()) return;
-  machine_->clean();
+  if (closing_ || !menustart_->isEnabled() || controller_->running()) return;
   if (rate_ < 5) {
-    menu3_->setEnabled(false);
-    menuloader_->setEnabled(false);
-    menustart_->setEnabled(false);
-    menustop_->setEnabled(true);
-    if (rate_ == 1) menustep_->setEnabled(true);
-    static constexpr int kIntervals[] = {0, 1500, 250, 1};
+    const RunEvent event = controller_->start(RunMode::Ticked);
+    ekran();
+    enterPhase(rate_ == 1 ? Phase::RunningStepByStep : Phase::RunningTimed);
+    setRunStatus(tr("Running from 0000H"));
     setClockInterval(kIntervals[rate_ - 1]);
+    if (event != RunEvent::Executed) handle(event);
     return;
   }
-
-  // Extremely Fast: the loop runs inside this command with the whole menu bar disabled;
-  // ekran repaints and handles pending events every pump interval.
-  setMenuBarEnabled(false);
-  inInstruction_ = true;
-  inFastRun_ = true;
-  output_->clearFailure();
-  ekranCalls_ = 0;
-  pumpClock_.start();
-  lastFastRun_ = korvel::runExtremelyFast(*machine_, kFastRunLimit);
-  inFastRun_ = false;
-  inInstruction_ = false;
-  setMenuBarEnabled(true);
+  // Extremely Fast: up to 1,000,000 instructions with the whole menu bar disabled, in
+  // slices that return to the event loop so that the window repaints and stays usable.
+  lastFastRun_.reset();
+  const RunEvent event = controller_->start(RunMode::Fast);
   ekran();
-  if (closing_) {
-    finishClosing();
+  enterPhase(Phase::RunningExtremelyFast);
+  setRunStatus(tr("Running at the Extremely Fast rate"));
+  if (event != RunEvent::Executed) {
+    handle(event);
     return;
   }
-  if (lastFastRun_->end == korvel::RunEnd::Abandoned) reportAbandonedTick();
+  sliceTimer_->start();
+}
+
+void MainWindow::runSlice() {
+  if (closing_ || controller_->mode() != RunMode::Fast) return;
+  handle(controller_->runSlice(std::chrono::steady_clock::now() + pumpInterval_));
 }
 
 void MainWindow::menustep_Click() {
-  if (inInstruction_) {
+  if (instructionInProgress()) {
     statusBar()->showMessage(tr("Step ignored: an instruction is still running"), 3000);
     return;
   }
-  if (menustep_->isEnabled()) tick();
+  if (menustep_->isEnabled()) clock_Timer();
 }
 
 void MainWindow::menustop_Click() {
+  controller_->stop();
+  inputBox_->hide();
   setClockInterval(0);
+  sliceTimer_->stop();
   ekran();
-  menu3_->setEnabled(true);
-  menuloader_->setEnabled(true);
-  menustart_->setEnabled(true);
-  menustop_->setEnabled(false);
-  menustep_->setEnabled(false);
+  enterPhase(Phase::Stopped);
+  setRunStatus(tr("Stopped at %1; Start runs the program again from 0000H")
+                   .arg(hex4(controller_->state().PC)));
 }
 
-void MainWindow::tick() {
-  if (inInstruction_ || closing_) return;  // never two instructions at once
-  inInstruction_ = true;
-  output_->clearFailure();
-  machine_->clock_Timer();
-  inInstruction_ = false;
-  if (closing_) {
-    finishClosing();
+void MainWindow::endRun(const QString& status) {
+  if (phase_ == Phase::RunningExtremelyFast)
+    lastFastRun_ = FastRun{RunEvent::Executed, controller_->fastRunCount()};
+  menustop_Click();
+  setRunStatus(status);
+}
+
+void MainWindow::handle(RunEvent event) {
+  const QString pc = hex4(controller_->state().PC);
+  const QString again = tr("Start runs the program again from 0000H");
+  switch (event) {
+    case RunEvent::Executed:
+      if (phase_ == Phase::RunningExtremelyFast) sliceTimer_->start();
+      ekran();
+      return;
+    case RunEvent::SliceDone:
+      paintRegisters();
+      sliceTimer_->start();
+      return;
+    case RunEvent::NeedsInput:
+      paintRegisters();  // the IN instruction is shown while its byte is asked for
+      askForInput(false);
+      return;
+    case RunEvent::Halted:
+      endRun(tr("HALT at %1: the program has stopped. %2").arg(pc, again));
+      break;
+    case RunEvent::Breakpoint: endRun(tr("Stopped at the breakpoint at %1").arg(pc)); break;
+    case RunEvent::TargetReached: endRun(tr("Stopped at %1").arg(pc)); break;
+    case RunEvent::LimitReached:
+      endRun(tr("Stopped after 1,000,000 instructions without reaching HALT; %1").arg(again));
+      break;
+    case RunEvent::OutputFailed: {
+      const QString why = QString::fromStdString(output_->error());
+      endRun(tr("Stopped at %1: the OUT there could not be written. %2").arg(pc, why));
+      message(why);
+      break;
+    }
+  }
+  if (lastFastRun_) lastFastRun_->end = event;
+}
+
+void MainWindow::askForInput(bool repeated) {
+  const korvel::InputRequest request = *controller_->pendingInput();
+  inputRepeated_ = repeated;
+  QString prompt =
+      QString::fromStdString(korvel::portPrompt(request.address, request.port, repeated));
+  if (!prompt_) {
+    inputBox_->ask(prompt);
     return;
   }
-  if (machine_->tickAbandoned()) reportAbandonedTick();
+  // The scripted prompt answers at once.
+  for (;;) {
+    const std::optional<QString> answer = prompt_(prompt);
+    if (closing_ || !instructionInProgress()) return;
+    if (!answer) {
+      stopRun();
+      return;
+    }
+    if (const auto byte = korvel::parsePortEntry(answer->toStdString())) {
+      handle(controller_->supplyInput(*byte));
+      return;
+    }
+    prompt = QString::fromStdString(korvel::portPrompt(request.address, request.port, true));
+  }
 }
 
-// An instruction was abandoned: out.log could not be written. The run stops there, with PC
-// still on the OUT instruction, and the user is told why.
-void MainWindow::reportAbandonedTick() {
-  if (!output_->failed()) return;
-  if (clock_->isActive() || menustop_->isEnabled()) menustop_Click();
-  message(QString::fromStdString(output_->lastError()));
+void MainWindow::inputEntered(const QString& text) {
+  if (closing_ || !instructionInProgress()) return;
+  if (const auto byte = korvel::parsePortEntry(text.toStdString())) {
+    handle(controller_->supplyInput(*byte));
+    return;
+  }
+  askForInput(true);  // a wrong entry, or Cancel, asks again
+}
+
+void MainWindow::stopRun() {
+  if (!instructionInProgress()) return;
+  const QString pc = hex4(controller_->state().PC);
+  endRun(tr("Stopped at %1: the IN there was not given its byte (Stop run)").arg(pc));
+  if (lastFastRun_) lastFastRun_->end = RunEvent::NeedsInput;
 }
 
 void MainWindow::menuloader_Click() {
-  if (inInstruction_ || closing_ || !menuloader_->isEnabled()) return;
-  const korvel::LoadOutcome outcome = korvel::menuloader(*machine_, appDir_);
+  if (closing_ || !menuloader_->isEnabled() || controller_->running()) return;
+  const korvel::LoadOutcome outcome = korvel::menuloader(controller_->machine(), appDir_);
+  controller_->clean();
   paintRegisters();
+  setRunStatus(outcome.loaded ? tr("Loaded program.bin; Start (F1) runs it from 0000H")
+                              : QString::fromStdString(outcome.message));
   message(QString::fromStdString(outcome.message));
 }
 
-namespace {
-// Opens a secondary window, or brings it to the front when it is open already.
-void bringForward(QWidget* window) {
-  window->show();
-  window->raise();
-  window->activateWindow();
-}
-}  // namespace
-
 void MainWindow::menuviewer_Click() {
   if (!viewer_) {
-    viewer_ = new MemoryViewer(*state_, viewerPage_);
+    viewer_ = new MemoryViewer(controller_->state(), viewerPage_);
   }
   bringForward(viewer_);
 }
@@ -449,16 +512,6 @@ void MainWindow::menuabout_Click() {
 }
 
 void MainWindow::ekran() {
-  if (inFastRun_) {
-    // Called after every one of up to a million instructions: look at the clock only now
-    // and then, and paint and handle events only once per pump interval.
-    if ((++ekranCalls_ & kPumpCheckMask) != 0) return;
-    if (pumpClock_.elapsed() < pumpInterval_.count()) return;
-    pumpClock_.restart();
-    paintRegisters();
-    QCoreApplication::processEvents();
-    return;
-  }
   if (clock_->isActive()) {
     // The timer drives the run: one paint per frame is enough for the eye.
     if (!frameTimer_->isActive()) frameTimer_->start();
@@ -469,14 +522,22 @@ void MainWindow::ekran() {
 
 void MainWindow::paintRegisters() {
   frameTimer_->stop();
-  const MachineState& s = *state_;
+  const MachineState& s = controller_->state();
   for (std::size_t i = 0; i < korvel::kRegisterFields.size(); ++i) {
     const korvel::RegisterField& f = korvel::kRegisterFields[i];
     valueLabels_[i]->setText(formatValue(s.*f.member, f.digits()));
   }
   char text[korvel::Machine::kMaxTextLength];
-  const int length = machine_->writeInstructionText(text);
+  const int length = controller_->machine().writeInstructionText(text);
   instrukcija_->setText(QString::fromLatin1(text, length));
+}
+
+void MainWindow::setRunStatus(const QString& text) {
+  runStatus_->setText(text);
+}
+
+QString MainWindow::runStatus() const {
+  return runStatus_->text();
 }
 
 void MainWindow::message(const QString& text) {
@@ -484,34 +545,24 @@ void MainWindow::message(const QString& text) {
   showMessage_(text);
 }
 
-std::optional<std::string> MainWindow::askPort(const std::string& prompt) {
-  if (closing_) return std::nullopt;
-  paintRegisters();  // show the IN instruction while its byte is asked for
-  const QString answer = prompt_(QString::fromStdString(prompt));
-  if (closing_) return std::nullopt;
-  return answer.toStdString();
-}
-
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!closing_) {
+    // Whatever runs or waits ends here: an IN waiting for its byte stays unexecuted, and
+    // every line already in out.log stays.
     closing_ = true;
     setClockInterval(0);
-    machine_->requestStop();
-    if (openBox_) openBox_->reject();
+    sliceTimer_->stop();
+    controller_->stop();
+    inputBox_->hide();
     for (QWidget* w :
          {static_cast<QWidget*>(viewer_.data()), static_cast<QWidget*>(helpWindow_.data()),
           static_cast<QWidget*>(aboutWindow_.data())}) {
       if (w) w->close();
     }
-    // Inside an instruction the program ends once it has unwound (see tick and
-    // menustart_Click); otherwise at once.
-    if (!inInstruction_) finishClosing();
+    if (!quitRequested_) {
+      quitRequested_ = true;
+      if (quit_) quit_();
+    }
   }
   event->accept();
-}
-
-void MainWindow::finishClosing() {
-  if (quitRequested_) return;
-  quitRequested_ = true;
-  if (quit_) quit_();
 }

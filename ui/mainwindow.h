@@ -1,5 +1,7 @@
 // The main window "Korvel": register display, simulation control and the menus that open
-// the program loader, the memory viewer and the help and About windows.
+// the program loader, the memory viewer and the help and About windows. It is a view: the
+// machine, the run and its bookkeeping live in the controller, which the window sends
+// commands to and draws from.
 #pragma once
 
 #include <QElapsedTimer>
@@ -15,69 +17,72 @@
 #include <optional>
 #include <string>
 
-#include "core/machine.h"
+#include "controller/controller.h"
 #include "core/machine_state.h"
 #include "ui/memoryviewer.h"
+#include "ui/portinputbox.h"
 #include "ui/textwindow.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;
 class QActionGroup;
-class QDialog;
 class QLabel;
 class QMenu;
 QT_END_NAMESPACE
 
-namespace korvel {
-class PromptedPortInput;
-class LogFilePortOutput;
-}  // namespace korvel
-
-class MainWindow : public QMainWindow, private korvel::Display, private korvel::RunControl {
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
   // Shows a message to the user in a box titled "Korvel" with an OK button only.
   using MessageFunction = std::function<void(const QString& text)>;
-  // Asks for one line of port input; the empty text stands for Cancel.
-  using PromptFunction = std::function<QString(const QString& prompt)>;
+  // Asks for one line of port input: the empty text stands for Cancel, nullopt for "Stop run".
+  using PromptFunction = std::function<std::optional<QString>(const QString& prompt)>;
 
   // `applicationDirectory` holds "program.bin" and "out.log"; by default the directory of
   // the executable.
   explicit MainWindow(std::filesystem::path applicationDirectory = {}, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  korvel::MachineState& state() { return *state_; }
-  korvel::Machine& machine() { return *machine_; }
+  korvel::Controller& controller() { return *controller_; }
+  korvel::MachineState& state() { return controller_->state(); }
   const std::filesystem::path& applicationDirectory() const { return appDir_; }
   int rate() const { return rate_; }
   // The interval of `clock` while it ticks, 0 while it is stopped.
   int clockInterval() const;
-  // True while an instruction (or the whole Extremely Fast loop) is executing.
-  bool instructionInProgress() const { return inInstruction_; }
-  const std::optional<korvel::RunResult>& lastFastRun() const { return lastFastRun_; }
+  // True while an instruction waits for its port byte (the input box is open).
+  bool instructionInProgress() const { return controller_->pendingInput().has_value(); }
+  // How the last Extremely Fast run ended and how many instructions it ran.
+  struct FastRun {
+    korvel::RunEvent end;
+    std::int64_t instructions;
+  };
+  const std::optional<FastRun>& lastFastRun() const { return lastFastRun_; }
+  // What the status bar says about how the last run ended.
+  QString runStatus() const;
 
-  // Seams for the modal boxes and for ending the program; the defaults use QMessageBox,
-  // QInputDialog and a queued QCoreApplication::quit.
+  // Seams for the boxes and for ending the program; the defaults use QMessageBox, the port
+  // input box and a queued QCoreApplication::quit. A prompt function answers at once.
   void setMessageFunction(MessageFunction f) { showMessage_ = std::move(f); }
   void setPromptFunction(PromptFunction f) { prompt_ = std::move(f); }
   void setQuitFunction(std::function<void()> f) { quit_ = std::move(f); }
-  // How often the Extremely Fast loop repaints and handles pending events.
+  // How long one slice of an Extremely Fast run may take before the window repaints and
+  // handles pending events.
   void setPumpInterval(std::chrono::milliseconds interval) { pumpInterval_ = interval; }
 
   MemoryViewer* memoryViewer() const { return viewer_; }
   TextWindow* helpWindow() const { return helpWindow_; }
   TextWindow* aboutWindow() const { return aboutWindow_; }
+  PortInputBox* portInputBox() const { return inputBox_; }
 
-  // korvel::Display: the refresh that ends every tick. It only marks the labels stale; they
-  // are painted at most once a frame while the timer drives a run, every pump interval
-  // inside the Extremely Fast loop, and at once otherwise.
-  void ekran() override;
+  // The refresh after every command that ran instructions: the 26 value labels and the
+  // current-instruction text. While the timer drives a run it paints at most once a frame.
+  void ekran();
 
  public slots:
   void menustart_Click();
   void menustep_Click();
-  void menustop_Click() override;
+  void menustop_Click();
   void menuloader_Click();
   void menuviewer_Click();
   void menuspeed1_Click() { selectRate(1); }
@@ -87,59 +92,63 @@ class MainWindow : public QMainWindow, private korvel::Display, private korvel::
   void menuspeed5_Click() { selectRate(5); }
   void menuhelp_Click();
   void menuabout_Click();
+  // One instruction of a run at rates 1 to 4 (a timer tick or a Step).
+  void clock_Timer();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  class WindowPrompter;
-  class LogOutput;
+  class WindowOutput;
+  // The phases whose menu states the one table in mainwindow.cpp gives.
+  enum class Phase { Stopped, RunningStepByStep, RunningTimed, RunningExtremelyFast };
 
   void createLabels();
   void createActions();
   void createMenus();
   void selectRate(int n);
   void setClockInterval(int ms);
-  void setMenuBarEnabled(bool on);
+  void enterPhase(Phase phase);
   // The timeout of `clock`: runs the ticks that have fallen due.
   void clockTimeout();
-  // One instruction from the clock or a Step; dropped while another one is executing.
-  void tick();
-  void reportAbandonedTick();
+  // A slice of an Extremely Fast run, then back to the event loop.
+  void runSlice();
+  // What a command that ran instructions returned: ends the run, asks for input, says why.
+  void handle(korvel::RunEvent event);
+  void askForInput(bool repeated);
+  void inputEntered(const QString& text);
+  void stopRun();
+  void endRun(const QString& status);
   void paintRegisters();
   void message(const QString& text);
-  std::optional<std::string> askPort(const std::string& prompt);
-  void finishClosing();
+  void setRunStatus(const QString& text);
 
   std::filesystem::path appDir_;
-  std::unique_ptr<korvel::MachineState> state_;
-  std::unique_ptr<WindowPrompter> prompter_;
-  std::unique_ptr<korvel::PromptedPortInput> input_;
-  std::unique_ptr<LogOutput> output_;
-  std::unique_ptr<korvel::Machine> machine_;
+  std::unique_ptr<WindowOutput> output_;
+  std::unique_ptr<korvel::Controller> controller_;
 
   int rate_ = 4;
+  Phase phase_ = Phase::Stopped;
   int viewerPage_ = 0;  // the memory viewer's page; outlives the viewer window
-  bool inInstruction_ = false;
-  bool inFastRun_ = false;
   bool closing_ = false;
   bool quitRequested_ = false;
-  std::optional<korvel::RunResult> lastFastRun_;
+  std::optional<FastRun> lastFastRun_;
 
   QTimer* clock_ = nullptr;
   QElapsedTimer runClock_;  // since the timer started; ticks fall due every interval
   qint64 ticksDone_ = 0;
   QTimer* frameTimer_ = nullptr;
-  QElapsedTimer pumpClock_;
+  QTimer* sliceTimer_ = nullptr;
   std::chrono::milliseconds pumpInterval_{10};
-  unsigned ekranCalls_ = 0;
 
   MessageFunction showMessage_;
   PromptFunction prompt_;
   std::function<void()> quit_;
-  QPointer<QDialog> openBox_;  // the message or input box currently shown, if any
+  QPointer<PortInputBox> inputBox_;
+  bool inputRepeated_ = false;
 
   QLabel* instrukcija_ = nullptr;
+  QLabel* runStatus_ = nullptr;
   // In the order of kRegisterFields.
   std::array<QLabel*, 26> valueLabels_{};
 

@@ -3,13 +3,16 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include "core/register_fields.h"
 #include "ui/mainwindow.h"
 
 namespace {
@@ -153,13 +156,64 @@ class TestWindows : public QObject {
       const QString head = row.section(':', 0, 0), step = head.mid(2);
       f.load(step == "halt" ? QByteArray("\0\x76", 2) : kLoop);
       f.chooseRate(row[0].digitValue());
-      QString inside;
-      QTimer::singleShot(0, &f.w, [&] { inside = f.disabled(); });
       if (step != "-") f.trigger("menustart");
       if (step == "stop") f.trigger("menustop");
       if (step == "halt") QTRY_COMPARE(f.texts("instrukcija qpc"), "HALT 0001");
-      const QString off = step == "inside" ? inside : f.disabled();
+      if (row[0] == '5' && step.isEmpty()) QTRY_VERIFY(f.w.lastFastRun());
+      const QString off = f.disabled();  // "inside": the rate-5 run goes on between slices
       QCOMPARE(QStringLiteral("%1: %2 / %3").arg(head, off).arg(f.w.clockInterval()), row);
+    }
+  }
+
+  // Every label shows its own field: each field gets a value no other field has.
+  void everyValueLabelShowsItsOwnField() {
+    Fixture f;
+    QStringList expected;
+    int n = 0;
+    for (const korvel::RegisterField& field : korvel::kRegisterFields) {
+      ++n;
+      const int value = field.max == 1 ? n % 2 : (0x1235 * n) & field.max;
+      f.w.state().*field.member = value;
+      expected << QStringLiteral("%1").arg(value, field.digits(), 16, QLatin1Char('0')).toUpper();
+    }
+    f.w.ekran();
+    QStringList shown;
+    for (const korvel::RegisterField& field : korvel::kRegisterFields)
+      shown << f.texts(field.label);
+    QCOMPARE(shown, expected);
+  }
+
+  // The real input box at the Fast rate: Cancel and Escape ask again, Stop run ends the run
+  // with the IN unexecuted, and closing the window while the box is open ends the program.
+  void inputBoxCancelsStopsTheRunAndClosesWithTheWindow() {
+    for (bool closeWindow : {false, true}) {
+      Fixture f;
+      f.load("\x3E\x41\xD3\x02\xDB\x01\x18\xFA");  // LD A,41H; OUT (02H),A; IN A,(01H); JR
+      f.w.show();
+      f.trigger("menustart");
+      PortInputBox* box = f.w.portInputBox();
+      QTRY_VERIFY(box->isVisible());
+      const QString prompt = "0004H: Enter data received on port 01H [00-FF]!";
+      QCOMPARE(f.texts("prompt", box), prompt);
+      box->findChild<QLineEdit*>("entry")->setText("5");
+      QTest::keyClick(box->findChild<QLineEdit*>("entry"), Qt::Key_Return);
+      QTRY_COMPARE(f.texts("prompt", box), "WRONG ENTRY !!!\n" + prompt);
+      QTest::keyClick(box, Qt::Key_Escape);
+      QTRY_VERIFY(box->isVisible());
+      QCOMPARE(f.texts("prompt", box), "WRONG ENTRY !!!\n" + prompt);
+      QTest::qWait(20);  // ticks fall due meanwhile: none may run
+      QCOMPARE(f.texts("qpc instrukcija"), "0004 IN A,(01H)");
+      if (closeWindow) {
+        f.w.close();
+        QVERIFY(f.quits == 1 && !box->isVisible() && !f.w.controller().running());
+      } else {
+        box->findChild<QPushButton*>("stopRun")->click();
+        QVERIFY(!box->isVisible());
+        QCOMPARE(f.disabled() + ' ' + QString::number(f.w.clockInterval()), "menustep menustop 0");
+        QCOMPARE(f.w.runStatus(), "Stopped at 0004H: the IN there was not given its byte (Stop run)");
+      }
+      QCOMPARE(f.texts("qpc qa"), "0004 41");
+      QCOMPARE(f.outLog(), "Data 41H sent to port 02H\r\n");
     }
   }
 
@@ -180,9 +234,13 @@ class TestWindows : public QObject {
 
   // Ctrl+P, Ctrl+M and Ctrl+F1 do nothing during a rate-5 run; Ctrl+M works after it.
   void extremelyFastRunEndsAtHaltOrAfterAMillion() {
-    for (const auto& [program, text, count] :
-         {std::tuple(QByteArray("\x76"), "HALT 0000 menustep menustop", 0),
-          {kLoop, "JR FEH 0000 menustep menustop", 1'000'000}}) {
+    for (const auto& [program, text, count, status] :
+         {std::tuple(QByteArray("\x76"), "HALT 0000 menustep menustop", 0,
+                     "HALT at 0000H: the program has stopped. Start runs the program again from "
+                     "0000H"),
+          {kLoop, "JR FEH 0000 menustep menustop", 1'000'000,
+           "Stopped after 1,000,000 instructions without reaching HALT; Start runs the program "
+           "again from 0000H"}}) {
       Fixture f;
       f.load(program);
       f.w.show();
@@ -193,8 +251,10 @@ class TestWindows : public QObject {
           QTest::keyClick(&f.w, key, Qt::ControlModifier);
       });
       f.trigger("menustart");
+      QTRY_VERIFY(f.w.lastFastRun());
       QCOMPARE(f.w.lastFastRun()->instructions, count);
       QCOMPARE(f.texts("instrukcija qpc") + ' ' + f.disabled(), text);
+      QCOMPARE(f.w.runStatus(), status);
       QVERIFY(f.messages.isEmpty() && !f.w.memoryViewer() && f.w.rate() == 5);
       QTest::keyClick(&f.w, Qt::Key_M, Qt::ControlModifier);
       QVERIFY(f.w.memoryViewer());
@@ -260,15 +320,12 @@ class TestWindows : public QObject {
     f.w.menuviewer_Click();
     QPointer<QWidget> viewer = f.w.memoryViewer();
     f.chooseRate(5);
-    int quitsInsideRun = -1;
-    QTimer::singleShot(0, &f.w, [&] {
-      f.w.close();
-      quitsInsideRun = f.quits;
-    });
     f.trigger("menustart");
-    QCOMPARE(quitsInsideRun, 0);  // the program ends only once the run has unwound
+    QCoreApplication::processEvents();  // one slice: the OUT, then the loop goes on
+    QVERIFY(f.outLog().size() > 0 && f.w.controller().running());
+    f.w.close();
     QCOMPARE(f.quits, 1);
-    QCOMPARE(f.w.lastFastRun()->end, korvel::RunEnd::StopRequested);
+    QVERIFY(!f.w.controller().running() && !f.w.lastFastRun());
     QVERIFY(!f.w.isVisible() && f.messages.isEmpty());
     QTRY_VERIFY(!viewer);
     QCOMPARE(f.outLog(), "Data 41H sent to port 05H\r\n");
@@ -334,7 +391,7 @@ Menu item \Rate contains five choices:
 - Step by Step (Interval = at your will)
 - Slow (Interval = 1500 ms)
 - Normal (Interval = 250 ms)
-- Fast (Interval = around 50 ms)
+- Fast (Interval = 1 ms)
 - Extremely Fast (Interval = Extremely Short)
 
 4. HEX memory viewer is available by selecting
@@ -348,7 +405,8 @@ a HALT (opcode 76H) instruction, or when user presses
 F3 which is equivalent to \Simulation\Stop from
 the menu. When Extremely Fast rate is selected
 the whole menu is not enabled and simulation will stop
-only when HALT is encountered. When Step by Step
+when HALT is encountered or after 1,000,000
+instructions. When Step by Step
 rate is selected, next instruction is executed on every
 click on F2.
 
@@ -363,6 +421,15 @@ will not crash) but nothing is executed.
 incoming byte on all ports. OUT instructions are logged
 in OUT.LOG file in the application directory. Every OUT
 instruction append a new line in the OUT.LOG file.
+
+8. The box that asks for an IN byte has three buttons.
+OK takes the entry, Cancel asks again, and Stop run
+stops the run without the byte: the IN is not executed
+and PC stays on it. While the box is open, Stop (F3)
+and closing the main window work as usual.
+The status bar says how each run ended: at which HALT,
+by Stop, after 1,000,000 instructions, or why an
+instruction could not be completed.
 
 )t");
     Fixture f;
