@@ -123,10 +123,11 @@ Program generate(Rng& rng, int start, int count) {
 // kTargetAfterPush: when the pushed return address overwrites the instruction's own operand,
 // Korvel's PC must be the word that the operand bytes hold after the push; the two machines
 // then go separate ways and the program ends.
-// T-states are compared on every row but HALT's, where the program ends before it: the rows
-// differ in what an instruction does, not in how long the silicon takes (DAA 4, CALL 17 or
-// 10, BIT 8, 12 or 20, the repeating blocks 21 or 16 as their counts say, RETN and RETI 14,
-// LD A,I and LD A,R 9). Run alone, an undocumented form takes 4 for each prefix byte.
+// T-states, row by row: HALT is not compared (the program ends before it); an undocumented
+// form run alone must take 4 for each prefix byte; every other row is compared with z80ex,
+// since Korvel takes the silicon's time whatever it does differently: DAA 4, CALL 17, CALL cc
+// 17 or 10, BIT 8, 12 or 20, LDIR and LDDR 21 or 16, INI, IND, OUTI, OUTD 16, INIR, INDR,
+// OTIR, OTDR 21 or 16, RETN and RETI 14, LD A,I and LD A,R 9.
 constexpr unsigned kS = 1, kZ = 2, kP = 4, kC = 8, kFlags = 15, kA = 16, kPC = 32, kSP = 64,
                    kAlone = 128, kEnd = 256, kTargetAfterPush = 512;
 constexpr unsigned kHalt = 1u << kPageCount, kUndocumented = 2u << kPageCount;
