@@ -7,6 +7,8 @@
 // Every run is checked: the instruction count and final registers of both simulators must
 // agree with each other, with the whole of memory, and, for the two workload images, with
 // the recorded register table of the workload. Any difference ends with exit status 1.
+// Korvel also runs counting T-states (tstates before every instruction, as a counter of
+// elapsed T-states does), and its total must equal the sum of z80ex's steps.
 #include <z80ex/z80ex.h>
 
 #include <algorithm>
@@ -21,11 +23,13 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bench/bench_support.h"
 #include "core/machine.h"
 #include "core/machine_state.h"
+#include "core/timing.h"
 
 namespace {
 
@@ -131,8 +135,22 @@ Elapsed since(const Clock& start) {
 // counts, so the loop pays for the call exactly as korvel-cli does without --trace.
 class CountingDisplay final : public korvel::Display {
  public:
+  explicit CountingDisplay(const korvel::MachineState&) {}
   void ekran() override { ++calls; }
   std::int64_t calls = 0;
+};
+
+// The same, also adding up the T-states of the instruction about to run (after clean: the
+// first; after each instruction: the next).
+class TimingDisplay final : public korvel::Display {
+ public:
+  explicit TimingDisplay(const korvel::MachineState& s) : state(s) {}
+  void ekran() override {
+    ++calls;
+    tstates += korvel::tstates(state);
+  }
+  const korvel::MachineState& state;
+  std::int64_t calls = 0, tstates = 0;
 };
 
 class StopOnHalt final : public korvel::RunControl {
@@ -144,15 +162,16 @@ class StopOnHalt final : public korvel::RunControl {
 struct KorvelRun {
   Elapsed time;
   Registers regs;
-  std::int64_t ekranCalls = 0;
+  std::int64_t ekranCalls = 0, tstates = 0;
   korvel::RunEnd end = korvel::RunEnd::LimitReached;
   std::vector<std::uint8_t> memory;
 };
 
+template <typename DisplayType>
 KorvelRun runKorvel(const std::vector<std::uint8_t>& image, std::int64_t limit) {
   auto state = std::make_unique<korvel::MachineState>();
   for (std::size_t i = 0; i < image.size(); ++i) state->memory[i] = image[i];
-  CountingDisplay display;
+  DisplayType display(*state);
   StopOnHalt control;
   korvel::Machine machine(*state, korvel::MachineHooks{&display, nullptr, nullptr, &control});
   control.machine = &machine;
@@ -165,6 +184,8 @@ KorvelRun runKorvel(const std::vector<std::uint8_t>& image, std::int64_t limit) 
   run.end = result.end;
   run.ekranCalls = display.calls - 1;  // clean's refresh is not an instruction's
   const korvel::MachineState& s = *state;
+  if constexpr (std::is_same_v<DisplayType, TimingDisplay>)
+    run.tstates = display.tstates - korvel::tstates(s);  // the HALT's, or the one after the limit
   run.regs = {
       result.instructions,  s.PC, s.SP, s.A,    s.B * 256 + s.C,       s.D * 256 + s.E,
       s.H * 256 + s.L,      s.IX, s.IY, s.altA, s.altB * 256 + s.altC, s.altD * 256 + s.altE,
@@ -195,6 +216,7 @@ struct Z80exRun {
   Elapsed time;
   Registers regs;
   bool halted = false;
+  std::int64_t tstates = 0;
   std::vector<std::uint8_t> memory;
 };
 
@@ -215,14 +237,16 @@ Z80exRun runZ80ex(const std::vector<std::uint8_t>& image, std::int64_t limit) {
   std::int64_t instructions = 0;
   const Clock start;
   while (instructions < limit) {
+    int tstates = 0;
     do {
-      z80ex_step(cpu);
+      tstates += z80ex_step(cpu);
     } while (z80ex_last_op_type(cpu) != 0);
     if (z80ex_doing_halt(cpu)) {
       run.halted = true;
       break;
     }
     ++instructions;
+    run.tstates += tstates;
   }
   run.time = since(start);
   const auto reg = [cpu](Z80_REG_T r) { return static_cast<int>(z80ex_get_reg(cpu, r)); };
@@ -343,27 +367,37 @@ int main(int argc, char** argv) {
   std::printf("z80ex %s; korvel-cli: %s\n", z80ex_get_version()->as_string,
               withCli ? options.cli.c_str() : "not measured");
   std::printf("M instructions/s per run, by wall time and (in brackets) by CPU time:\n");
-  std::printf("%-4s %20s %20s %20s\n", "run", "Korvel core", "z80ex", "korvel-cli");
+  std::printf("%-4s %20s %20s %20s %20s\n", "run", "Korvel core", "counting T-states", "z80ex",
+              "korvel-cli");
 
   bool allGood = true;
-  Rates korvelRates, z80exRates, cliRates;
+  Rates korvelRates, timedRates, z80exRates, cliRates;
   std::vector<double> pairRatios, cliSeconds;
-  std::int64_t instructions = 0;
+  std::int64_t instructions = 0, timedTotal = 0;
   for (int i = 0; i < options.runs; ++i) {
     // Alternate which simulator goes first so that neither always runs on a warmer cache.
-    KorvelRun k;
+    KorvelRun k, timed;
     Z80exRun z;
     if (i % 2 == 0) {
-      k = runKorvel(*image, options.count);
+      k = runKorvel<CountingDisplay>(*image, options.count);
+      timed = runKorvel<TimingDisplay>(*image, options.count);
       z = runZ80ex(*image, options.count);
     } else {
       z = runZ80ex(*image, options.count);
-      k = runKorvel(*image, options.count);
+      timed = runKorvel<TimingDisplay>(*image, options.count);
+      k = runKorvel<CountingDisplay>(*image, options.count);
     }
     instructions = z.regs.instructions;
+    timedTotal = timed.tstates;
 
     // z80ex is the oracle for every run; the recorded table checks both.
     bool good = compare("Korvel vs z80ex", z.regs, k.regs, true);
+    good = compare("Korvel counting T-states vs z80ex", z.regs, timed.regs, true) && good;
+    if (timed.tstates != z.tstates) {
+      std::printf("MISMATCH T-states: Korvel %lld, z80ex %lld\n",
+                  static_cast<long long>(timed.tstates), static_cast<long long>(z.tstates));
+      good = false;
+    }
     if (k.memory != z.memory) {
       std::printf("MISMATCH Korvel vs z80ex: memory differs\n");
       good = false;
@@ -385,6 +419,7 @@ int main(int argc, char** argv) {
              good;
     }
     korvelRates.add(instructions, k.time);
+    timedRates.add(instructions, timed.time);
     z80exRates.add(instructions, z.time);
     pairRatios.push_back(korvelRates.wall.back() / z80exRates.wall.back());
 
@@ -399,7 +434,8 @@ int main(int argc, char** argv) {
     }
     allGood = allGood && good;
 
-    std::printf("%-4d %s %s", i + 1, korvelRates.last().c_str(), z80exRates.last().c_str());
+    std::printf("%-4d %s %s %s", i + 1, korvelRates.last().c_str(), timedRates.last().c_str(),
+                z80exRates.last().c_str());
     if (withCli) std::printf(" %s", cliRates.last().c_str());
     std::printf("%s\n", good ? "" : "   (check failed)");
     std::fflush(stdout);
@@ -411,6 +447,12 @@ int main(int argc, char** argv) {
   const double zCpu = median(z80exRates.cpu);
   std::printf("instructions per run: %lld\n", static_cast<long long>(instructions));
   std::printf("median Korvel core:   %8.2f M instructions/s (CPU time: %.2f)\n", k, kCpu);
+  const double kt = median(timedRates.wall), ktCpu = median(timedRates.cpu);
+  std::printf(
+      "median counting T-states: %.2f M instructions/s (CPU time: %.2f; %+.2f ns per "
+      "instruction)\n",
+      kt, ktCpu, 1e3 / ktCpu - 1e3 / kCpu);
+  std::printf("T-states per run: %lld, as z80ex counts them\n", static_cast<long long>(timedTotal));
   std::printf("median z80ex:         %8.2f M instructions/s (CPU time: %.2f)\n", z, zCpu);
   std::printf("ratio Korvel / z80ex: %8.2f (CPU time: %.2f; median of the per-run ratios: %.2f)\n",
               k / z, kCpu / zCpu, median(pairRatios));

@@ -1,11 +1,14 @@
-// Opcode fields, name tables and the sets of bytes each prefixed page knows. Execution and
-// the instruction text both decode through these, so the two cannot drift apart.
+// Opcode fields, name tables, the conditions and the sets of bytes each prefixed page knows.
+// Execution, the instruction text and the timing all decode through these, so they cannot
+// drift apart.
 //
 // An opcode splits into x = bits 7..6, y = bits 5..3, z = bits 2..0, and y into
 // p = bits 5..4, q = bit 3: the usual octal view of the Z80 tables.
 #pragma once
 
 #include <cstdint>
+
+#include "core/machine_state.h"
 
 namespace korvel::decoding {
 
@@ -24,6 +27,19 @@ inline constexpr const char* kPairNames[4] = {"BC", "DE", "HL", "SP"};
 inline constexpr const char* kStackPairNames[4] = {"BC", "DE", "HL", "AF"};
 // Conditions by cc: NZ Z NC C test Zero and Carry, PO PE P M test Parity and Sign.
 inline constexpr const char* kConditionNames[8] = {"NZ", "Z", "NC", "C", "PO", "PE", "P", "M"};
+// True when condition cc holds: JP cc, CALL cc and RET cc jump, JR cc by cc - 4.
+inline bool conditionHolds(const MachineState& s, int cc) {
+  switch (cc) {
+    case 0: return s.Zero == 0;
+    case 1: return s.Zero == 1;
+    case 2: return s.Carry == 0;
+    case 3: return s.Carry == 1;
+    case 4: return s.Parity == 0;
+    case 5: return s.Parity == 1;
+    case 6: return s.Sign == 0;
+    default: return s.Sign == 1;
+  }
+}
 // The ALU column 80H..BFH and the immediate forms C6H..FEH; each text ends where the
 // operand begins.
 inline constexpr const char* kAluNames[8] = {"ADD A,", "ADC A,", "SUB ", "SBC A,",

@@ -95,19 +95,6 @@ std::int32_t Machine::pop() {
   return high * 256 + low;
 }
 
-bool Machine::condition(int cc) const {
-  switch (cc) {
-    case 0: return s_.Zero == 0;
-    case 1: return s_.Zero == 1;
-    case 2: return s_.Carry == 0;
-    case 3: return s_.Carry == 1;
-    case 4: return s_.Parity == 0;
-    case 5: return s_.Parity == 1;
-    case 6: return s_.Sign == 0;
-    default: return s_.Sign == 1;
-  }
-}
-
 // An instruction whose port gave no byte, or could not record one, is undone before it
 // changed anything: PC goes back to its first byte and the run is told to end.
 void Machine::abandonInstruction() {

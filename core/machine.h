@@ -153,7 +153,6 @@ class Machine {
 
   void push(std::int32_t value);
   std::int32_t pop();
-  bool condition(int cc) const;
 
   // Port access; false when the instruction has to be abandoned.
   bool readPort(std::int32_t portnum, std::int32_t& value);

@@ -6,6 +6,7 @@
 
 namespace korvel {
 
+using decoding::conditionHolds;
 using decoding::fields;
 
 void Machine::mainPage(std::int32_t op) {
@@ -49,7 +50,7 @@ void Machine::mainPage(std::int32_t op) {
             }
             case 3: advancePC(2 + signed8(operandByte(1))); return;  // JR e
             default:                                                 // JR cc,e
-              advancePC(condition(f.y - 4) ? 2 + signed8(operandByte(1)) : 2);
+              advancePC(conditionHolds(s, f.y - 4) ? 2 + signed8(operandByte(1)) : 2);
               return;
           }
         case 1:
@@ -135,7 +136,7 @@ void Machine::mainPage(std::int32_t op) {
     default:  // x == 3
       switch (f.z) {
         case 0:  // RET cc
-          if (condition(f.y)) {
+          if (conditionHolds(s, f.y)) {
             s.PC = pop();
           } else {
             advancePC(1);
@@ -171,7 +172,7 @@ void Machine::mainPage(std::int32_t op) {
               return;  // LD SP,HL
           }
         case 2:  // JP cc,nn
-          if (condition(f.y)) {
+          if (conditionHolds(s, f.y)) {
             s.PC = operandWord(1);
           } else {
             advancePC(3);
@@ -233,7 +234,7 @@ void Machine::mainPage(std::int32_t op) {
           // target read from the operand bytes afterwards, so a push that overwrites them
           // changes the target (the processor itself latches the target before the push).
           advancePC(3);
-          if (f.z == 5 || condition(f.y)) {
+          if (f.z == 5 || conditionHolds(s, f.y)) {
             push(s.PC);
             s.PC = mem(s.PC - 1) * 256 + mem(s.PC - 2);
           }
