@@ -10,8 +10,8 @@
 
 #include "cli/output.h"
 #include "core/machine.h"
-#include "peripherals/loader.h"
 #include "peripherals/ports.h"
+#include "peripherals/program_file.h"
 
 namespace korvel::cli {
 namespace {
@@ -177,19 +177,13 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   display.attach(machine);
   control.attach(machine);
 
-  const fs::path program(options.program);
-  std::error_code ec;
-  fs::path folder = fs::absolute(program, ec).parent_path();
-  if (ec) folder = program.parent_path();
-  std::string shownName = program.filename().string();
-  for (char& c : shownName) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  const LoadOutcome loaded = loadImage(machine, program, shownName, shownDirectory(folder));
-  if (!loaded.loaded) {
-    printError(err, loaded.message);
+  // A raw image, or Intel HEX by its extension; checked whole before it reaches memory.
+  const ProgramRead program = readProgramFile(fs::path(options.program));
+  if (!program.image) {
+    printError(err, program.message);
     return kExitError;
   }
+  placeProgram(machine, *program.image);
 
   // Every run starts like Start: registers and flags 0, PC = 0000H, memory as loaded.
   machine.clean();

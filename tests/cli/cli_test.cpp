@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -95,7 +96,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
        "Data 4CH sent to port 01H\r\nData 4FH sent to port 01H\r\nData 42H sent to port 03H\r\n"
        "halted at 0014H after 36 instructions\ninstruction: HALT\n" +
            state("PC=0014 SP=F000 A=42 L=1D")},
-      {"nothing.bin", "", 2, "", "korvel-cli: Can't find file NOTHING.BIN in the directory /"},
+      {"nothing.bin", "", 2, "", "korvel-cli: Can't find file nothing.bin in the directory /"},
+      {"good.IHX", "", 0,
+       "halted at 0002H after 1 instructions\ninstruction: HALT\n" + state("PC=0002 A=05")},
+      {"bad.hex", "", 2, "", "/: line 1: bad checksum: expected 6EH, found 6FH\n"},
       {"big.bin", "", 2, "", ": it holds 65537 bytes, but the memory takes at most 65536 bytes\n"},
       {"--fast p.bin", "", 2, "", "korvel-cli: unknown option --fast\n"},
       {"p.bin --steps", "", 2, "", "korvel-cli: option --steps needs a value\n"},
@@ -119,6 +123,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
   TempDir dir;
   std::filesystem::create_directory(dir / "logs");
   writeBytes(dir / "big.bin", std::vector<unsigned char>(65537, 0x76));
+  for (const auto& [name, text] : {std::pair("good.IHX", ":030000003E057644\r\n:00000001FF\r\n"),
+                                   std::pair("bad.hex", ":050000003E05D301766F\n")}) {
+    writeBytes(dir / name, std::vector<unsigned char>(text, text + std::strlen(text)));
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
     std::vector<unsigned char> program;
