@@ -12,8 +12,8 @@
 #include "cli/output.h"
 #include "controller/controller.h"
 #include "core/machine.h"
-#include "peripherals/loader.h"
 #include "peripherals/ports.h"
+#include "peripherals/program_file.h"
 
 namespace korvel::cli {
 namespace {
@@ -145,20 +145,13 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   display.attach(controller.machine());
   controller.setCountTStates(false);
 
-  const fs::path program(options.program);
-  std::error_code ec;
-  fs::path folder = fs::absolute(program, ec).parent_path();
-  if (ec) folder = program.parent_path();
-  std::string shownName = program.filename().string();
-  for (char& c : shownName) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  const LoadOutcome loaded =
-      loadImage(controller.machine(), program, shownName, shownDirectory(folder));
-  if (!loaded.loaded) {
-    printError(err, loaded.message);
+  // A raw image, or Intel HEX by its extension; checked whole before it reaches memory.
+  const ProgramRead program = readProgramFile(fs::path(options.program));
+  if (!program.image) {
+    printError(err, program.message);
     return kExitError;
   }
+  placeProgram(controller.machine(), *program.image);
   for (const std::int32_t address : options.breakpoints) controller.setBreakpoint(address);
 
   // Every run starts like Start: registers and flags 0, PC = 0000H, memory as loaded; then

@@ -65,17 +65,12 @@ fs::path findProgramFile(const fs::path& directory) {
   return *std::min_element(matches.begin(), matches.end());
 }
 
-LoadOutcome loadImage(Machine& machine, const fs::path& file, const std::string& shownName,
-                      const std::string& shownDir) {
-  machine.clean();
-  MachineState& s = machine.state();
-  std::fill(s.memory.begin(), s.memory.end(), 0);
-
-  const std::string where = shownName + " in the directory " + shownDir;
-  if (file.empty() || !isPresent(file)) return {false, "Can't find file " + where};
+FileBytes readFileBytes(const fs::path& file, std::size_t limit, const std::string& where,
+                        const std::string& limitText) {
+  if (file.empty() || !isPresent(file)) return {std::nullopt, "Can't find file " + where};
 
   const auto unreadable = [&where](const std::string& reason) {
-    return LoadOutcome{false, "Can't read file " + where + ": " + reason};
+    return FileBytes{std::nullopt, "Can't read file " + where + ": " + reason};
   };
   std::error_code ec;
   if (fs::is_directory(file, ec)) return unreadable("it is a directory, not a file");
@@ -84,20 +79,40 @@ LoadOutcome loadImage(Machine& machine, const fs::path& file, const std::string&
   std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
   if (!in) return unreadable(std::strerror(errno != 0 ? errno : EIO));
 
-  // The image goes into a buffer first and reaches the memory only when all of it could
-  // be read; one byte more than the memory holds is asked for to see an oversize file.
-  std::vector<unsigned char> image(static_cast<std::size_t>(kMemorySize) + 1);
+  // Read in steps, so that a small file under a large limit needs little memory; one byte
+  // more than the limit is asked for to see a larger file.
+  constexpr std::size_t kStep = 65536;
+  std::vector<unsigned char> bytes;
+  std::size_t count = 0;
   errno = 0;
-  const std::size_t count = std::fread(image.data(), 1, image.size(), in.get());
-  if (std::ferror(in.get())) return unreadable(std::strerror(errno != 0 ? errno : EIO));
-  if (count > static_cast<std::size_t>(kMemorySize)) {
-    const std::uintmax_t size = fs::file_size(file, ec);
-    const std::string sizeText = ec ? "more than 65536 bytes" : std::to_string(size) + " bytes";
-    return {false, "Can't load file " + where + ": it holds " + sizeText +
-                       ", but the memory takes at most 65536 bytes"};
+  while (count <= limit && !std::feof(in.get()) && !std::ferror(in.get())) {
+    bytes.resize(std::min(limit + 1, count + kStep));
+    count += std::fread(bytes.data() + count, 1, bytes.size() - count, in.get());
   }
+  if (std::ferror(in.get())) return unreadable(std::strerror(errno != 0 ? errno : EIO));
+  if (count > limit) {
+    const std::uintmax_t size = fs::file_size(file, ec);
+    const std::string sizeText =
+        ec ? "more than " + std::to_string(limit) + " bytes" : std::to_string(size) + " bytes";
+    return {std::nullopt,
+            "Can't load file " + where + ": it holds " + sizeText + ", but " + limitText};
+  }
+  bytes.resize(count);
+  return {std::move(bytes), {}};
+}
 
-  std::copy(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(count), s.memory.begin());
+LoadOutcome loadImage(Machine& machine, const fs::path& file, const std::string& shownName,
+                      const std::string& shownDir) {
+  machine.clean();
+  MachineState& s = machine.state();
+  std::fill(s.memory.begin(), s.memory.end(), 0);
+
+  // The image reaches the memory only when all of it could be read.
+  const FileBytes image = readFileBytes(file, static_cast<std::size_t>(kMemorySize),
+                                        shownName + " in the directory " + shownDir,
+                                        "the memory takes at most 65536 bytes");
+  if (!image.bytes) return {false, image.message};
+  std::copy(image.bytes->begin(), image.bytes->end(), s.memory.begin());
   return {true, kLoadCompleted};
 }
 

@@ -1,8 +1,11 @@
 // The program loader: clears the machine and reads a raw image into memory at 0000H.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/machine.h"
 
@@ -18,6 +21,18 @@ std::string shownDirectory(const std::filesystem::path& directory);
 // The program file in `directory`: "program.bin", else "PROGRAM.BIN", else any spelling
 // of that name that differs only in case. Empty when there is none.
 std::filesystem::path findProgramFile(const std::filesystem::path& directory);
+
+struct FileBytes {
+  std::optional<std::vector<unsigned char>> bytes;  // the whole file, when it could be read
+  std::string message;                              // otherwise why not
+};
+
+// Reads all of `file` when it holds at most `limit` bytes. The messages name the file as
+// `where` ("PROGRAM.BIN in the directory C:\KORVEL\"): "Can't find file <where>" for a
+// missing file, "Can't read file <where>: <reason>" for a directory or a failed read, and
+// "Can't load file <where>: it holds N bytes, but <limitText>" for a larger file.
+FileBytes readFileBytes(const std::filesystem::path& file, std::size_t limit,
+                        const std::string& where, const std::string& limitText);
 
 struct LoadOutcome {
   bool loaded = false;  // true only when the whole image is in memory

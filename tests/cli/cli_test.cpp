@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -105,7 +106,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
        "stopped at breakpoint 0000H after 0 instructions\ninstruction: \n" + state()},
       {"--break 10000 p.bin", "", 2, "", "--break: \"10000\" is not an address"},
       {"--break 0x10 p.bin", "", 2, "", "--break: \"0x10\" is not an address"},
-      {"nothing.bin", "", 2, "", "korvel-cli: Can't find file NOTHING.BIN in the directory /"},
+      {"nothing.bin", "", 2, "", "korvel-cli: Can't find file nothing.bin in the directory /"},
+      {"good.IHX", "", 0,
+       "halted at 0002H after 1 instructions\ninstruction: HALT\n" + state("PC=0002 A=05")},
+      {"bad.hex", "", 2, "", "/: line 1: bad checksum: expected 6EH, found 6FH\n"},
       {"big.bin", "", 2, "", ": it holds 65537 bytes, but the memory takes at most 65536 bytes\n"},
       {"--fast p.bin", "", 2, "", "korvel-cli: unknown option --fast\n"},
       {"p.bin --steps", "", 2, "", "korvel-cli: option --steps needs a value\n"},
@@ -129,6 +133,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
   TempDir dir;
   std::filesystem::create_directory(dir / "logs");
   writeBytes(dir / "big.bin", std::vector<unsigned char>(65537, 0x76));
+  for (const auto& [name, text] : {std::pair("good.IHX", ":030000003E057644\r\n:00000001FF\r\n"),
+                                   std::pair("bad.hex", ":050000003E05D301766F\n")}) {
+    writeBytes(dir / name, std::vector<unsigned char>(text, text + std::strlen(text)));
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
     std::vector<unsigned char> program;

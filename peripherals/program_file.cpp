@@ -1,0 +1,126 @@
+#include "peripherals/program_file.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <system_error>
+
+#include "peripherals/intel_hex.h"
+#include "peripherals/loader.h"
+
+namespace korvel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Text files larger than this are not programs of a 64 KiB machine.
+constexpr std::size_t kTextFileLimit = 16 * 1024 * 1024;
+constexpr const char* kTextLimitText = "program text files hold at most 16777216 bytes";
+
+std::string utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+std::string lowerExtension(const fs::path& file) {
+  std::string extension = utf8(file.extension());
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return extension;
+}
+
+// "prog.hex in the directory /home/ana/z80/", as the loader's messages name a file.
+std::string whereText(const fs::path& file) {
+  std::error_code ec;
+  fs::path full = fs::absolute(file, ec);
+  if (ec) full = file;
+  std::string folder = utf8(full.lexically_normal().parent_path());
+  if (folder.empty() || folder.back() != static_cast<char>(fs::path::preferred_separator)) {
+    folder += static_cast<char>(fs::path::preferred_separator);
+  }
+  return utf8(file.filename()) + " in the directory " + folder;
+}
+
+std::string addressText(std::int32_t address) {
+  char text[4];
+  writeHex4(text, address);
+  return std::string(text, sizeof text) + "H";
+}
+
+std::string describe(const fs::path& file, const ProgramImage& image) {
+  const std::string name = utf8(file.filename()) + ": ";
+  if (image.count == 0) return name + "0 bytes, memory all 00H";
+  return name + std::to_string(image.count) + (image.count == 1 ? " byte at " : " bytes at ") +
+         addressText(image.lowest) + "-" + addressText(image.highest);
+}
+
+ProgramRead loaded(const fs::path& file, ProgramImage image) {
+  std::string description = describe(file, image);
+  return {std::move(image), {}, std::move(description)};
+}
+
+ProgramRead readRawImage(const fs::path& file, const std::string& where) {
+  FileBytes read = readFileBytes(file, static_cast<std::size_t>(kMemorySize), where,
+                                 "the memory takes at most 65536 bytes");
+  if (!read.bytes) return {std::nullopt, read.message, {}};
+  ProgramImage image;
+  image.bytes.assign(read.bytes->begin(), read.bytes->end());
+  image.count = static_cast<std::int32_t>(image.bytes.size());
+  image.highest = std::max(image.count - 1, 0);
+  return loaded(file, std::move(image));
+}
+
+ProgramRead readHexFile(const fs::path& file, const std::string& where) {
+  const FileBytes read = readFileBytes(file, kTextFileLimit, where, kTextLimitText);
+  if (!read.bytes) return {std::nullopt, read.message, {}};
+  HexRead hex = readIntelHex(
+      std::string_view(reinterpret_cast<const char*>(read.bytes->data()), read.bytes->size()));
+  if (!hex.image) {
+    return {std::nullopt,
+            "Can't load file " + where + ": line " + std::to_string(hex.line) + ": " + hex.reason,
+            {}};
+  }
+  return loaded(file, std::move(*hex.image));
+}
+
+// Assembly source goes through Korvel's assembler, which turns the text into an image or
+// says what is wrong with it.
+ProgramRead assembleSourceFile(const fs::path& file, const std::string& where) {
+  const FileBytes read = readFileBytes(file, kTextFileLimit, where, kTextLimitText);
+  if (!read.bytes) return {std::nullopt, read.message, {}};
+  return {std::nullopt, "Can't load file " + where + ": " + kNeedsAssembler, {}};
+}
+
+}  // namespace
+
+ProgramFileType programFileType(const fs::path& file) {
+  const std::string extension = lowerExtension(file);
+  if (extension == ".hex" || extension == ".ihx") return ProgramFileType::IntelHex;
+  if (extension == ".asm" || extension == ".z80" || extension == ".s") {
+    return ProgramFileType::AssemblySource;
+  }
+  return ProgramFileType::RawImage;
+}
+
+ProgramRead readProgramFile(const fs::path& file) {
+  const std::string where = whereText(file);
+  switch (programFileType(file)) {
+    case ProgramFileType::IntelHex: return readHexFile(file, where);
+    case ProgramFileType::AssemblySource: return assembleSourceFile(file, where);
+    case ProgramFileType::RawImage: break;
+  }
+  return readRawImage(file, where);
+}
+
+void placeProgram(Machine& machine, const ProgramImage& image) {
+  machine.clean();
+  MachineState& s = machine.state();
+  std::fill(s.memory.begin(), s.memory.end(), 0);
+  const std::size_t count = std::min(image.bytes.size(), static_cast<std::size_t>(kMemorySize));
+  std::copy_n(image.bytes.begin(), count, s.memory.begin());
+}
+
+}  // namespace korvel
