@@ -11,8 +11,8 @@
 namespace korvel::cli {
 
 const char* const kUsage =
-    "Usage: korvel-cli [--steps N] [--trace] [--in LIST] [--out-log FILE] [--dump START:LEN] "
-    "[--break ADDR]... PROGRAM\n"
+    "Usage: korvel-cli [--steps N] [--trace] [--tstates] [--in LIST] [--out-log FILE]\n"
+    "                  [--dump START:LEN] [--break ADDR]... PROGRAM\n"
     "\n"
     "Loads PROGRAM, a raw Z80 memory image of at most 65536 bytes (Intel HEX when it ends in\n"
     ".hex or .ihx), at 0000H and runs it from 0000H with all registers 0 until it meets a HALT\n"
@@ -28,6 +28,8 @@ const char* const kUsage =
     "                     current directory; - for standard output)\n"
     "  --dump START:LEN   after the run print LEN bytes of memory from address START, both\n"
     "                     hexadecimal (e.g. 0100:20), sixteen bytes to a row\n"
+    "  --tstates          after the closing instruction line, print the T-states that a\n"
+    "                     real Z80 takes for the instructions run: T-states: N\n"
     "  --break ADDR       stop before executing the instruction at ADDR (hexadecimal,\n"
     "                     0000 to FFFF); may be given several times\n"
     "  --help             print this text\n"
@@ -114,6 +116,10 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     }
     if (arg == "--trace") {
       o.trace = true;
+      continue;
+    }
+    if (arg == "--tstates") {
+      o.tstates = true;
       continue;
     }
 

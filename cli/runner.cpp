@@ -143,7 +143,7 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   TraceDisplay display(out);
   Controller controller(output, &display);
   display.attach(controller.machine());
-  controller.setCountTStates(false);
+  controller.setCountTStates(options.tstates);
 
   // A raw image, or Intel HEX by its extension; checked whole before it reaches memory.
   const ProgramRead program = readProgramFile(fs::path(options.program));
@@ -199,6 +199,7 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
 
   if (options.dump) printDump(out, s, *options.dump);
   summary += "instruction: " + controller.instructionText() + "\n";
+  if (options.tstates) summary += "T-states: " + std::to_string(controller.tstates()) + "\n";
   out.write(summary);
   char* line = out.reserve(kStateLineLength + 1);
   line = writeStateLine(line, s);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/register_fields.h"
+#include "core/timing.h"
 
 namespace korvel {
 
@@ -118,7 +119,7 @@ void Controller::stop() {
 }
 
 RunEvent Controller::execute() {
-  const int t = 0;  // the instruction's T-states, when counted
+  const int t = countTStates_ ? korvel::tstates(*state_) : 0;
   if (historyEnabled_) history_->begin(machine_, {instructions_, tstates_});
   haltExecuted_ = false;
   machine_.clock_Timer();

@@ -222,6 +222,11 @@ void MainWindow::createLabels() {
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
   layout->addWidget(wide);
+
+  // What the run has cost so far: instructions and a real Z80's T-states since Start.
+  counts_ = new QLabel(central);
+  counts_->setObjectName("counts");
+  layout->addWidget(counts_);
   layout->addStretch();
 
   setCentralWidget(central);
@@ -530,6 +535,9 @@ void MainWindow::paintRegisters() {
   char text[korvel::Machine::kMaxTextLength];
   const int length = controller_->machine().writeInstructionText(text);
   instrukcija_->setText(QString::fromLatin1(text, length));
+  counts_->setText(tr("Instructions: %L1    T-states: %L2")
+                       .arg(controller_->instructionCount())
+                       .arg(controller_->tstates()));
 }
 
 void MainWindow::setRunStatus(const QString& text) {

@@ -149,6 +149,7 @@ class MainWindow : public QMainWindow {
 
   QLabel* instrukcija_ = nullptr;
   QLabel* runStatus_ = nullptr;
+  QLabel* counts_ = nullptr;
   // In the order of kRegisterFields.
   std::array<QLabel*, 26> valueLabels_{};
 

@@ -104,6 +104,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
        "stopped at breakpoint 0003H after 3 instructions\ninstruction: NOP\n" + state("PC=0003")},
       {"--break 0 p.bin", "00 76", 3,
        "stopped at breakpoint 0000H after 0 instructions\ninstruction: \n" + state()},
+      // LD B,02H 7, DJNZ taken 13 and not 8; the HALT is not executed.
+      {"--tstates p.bin", "06 02 10 FE 76", 0,
+       "halted at 0004H after 3 instructions\ninstruction: HALT\nT-states: 28\n" +
+           state("PC=0004")},
       {"--break 10000 p.bin", "", 2, "", "--break: \"10000\" is not an address"},
       {"--break 0x10 p.bin", "", 2, "", "--break: \"0x10\" is not an address"},
       {"nothing.bin", "", 2, "", "korvel-cli: Can't find file nothing.bin in the directory /"},
@@ -152,10 +156,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
   EXPECT_EQ(readText(dir / "out.log"),
             "Data 05H sent to port 01H\r\nData 00H sent to port 07H\r\n");
   const auto [helpStatus, usage, helpErrors] = runCli(dir, {"--help"});
-  EXPECT_TRUE(helpStatus == 0 && usage.starts_with("Usage: korvel-cli [--steps N] [--trace] "
-                                                   "[--in LIST] [--out-log FILE] "
-                                                   "[--dump START:LEN] [--break ADDR]... "
-                                                   "PROGRAM\n\n"));
+  EXPECT_TRUE(helpStatus == 0 &&
+              usage.starts_with("Usage: korvel-cli [--steps N] [--trace] [--tstates] [--in LIST] "
+                                "[--out-log FILE]\n                  [--dump START:LEN] "
+                                "[--break ADDR]... PROGRAM\n\n"));
 }
 
 }  // namespace

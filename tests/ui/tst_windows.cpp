@@ -230,6 +230,7 @@ class TestWindows : public QObject {
       f.trigger("menustep");
       QCOMPARE(f.texts("instrukcija qpc qa qb qc"), after);
     }
+    QCOMPARE(f.texts("counts"), "Instructions: 3    T-states: 21");  // 10 + 7 + 4
   }
 
   // Ctrl+P, Ctrl+M and Ctrl+F1 do nothing during a rate-5 run; Ctrl+M works after it.
