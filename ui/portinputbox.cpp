@@ -17,7 +17,7 @@ PortInputBox::PortInputBox(QWidget* parent) : QDialog(parent) {
   entry_->setObjectName("entry");
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  QPushButton* stop = buttons->addButton(tr("Stop run"), QDialogButtonBox::DestructiveRole);
+  QPushButton* stop = buttons->addButton(tr("&Stop run"), QDialogButtonBox::DestructiveRole);
   stop->setObjectName("stopRun");
   // Escape and Cancel give the empty entry, a wrong one that asks again; Stop run ends the
   // run without the byte.
