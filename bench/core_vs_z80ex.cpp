@@ -1,14 +1,14 @@
 // Instructions per second of Korvel's core against z80ex, a mature interpretive Z80 library,
 // on the same image, run side by side: the runs alternate between the two so that both
-// see the same machine load. Korvel runs the way korvel-cli runs it (clean, then the
-// Extremely Fast loop with a display hook called after every instruction); z80ex steps
-// until its HALT. Optionally korvel-cli itself is timed as a process, load included.
+// see the same machine load. Korvel runs the way korvel-cli runs it (the controller's
+// Extremely Fast run from a clean start, with a display hook called after every
+// instruction); z80ex steps until its HALT. Optionally korvel-cli itself is timed as a process, load included.
 //
 // Every run is checked: the instruction count and final registers of both simulators must
 // agree with each other, with the whole of memory, and, for the two workload images, with
 // the recorded register table of the workload. Any difference ends with exit status 1.
-// Korvel also runs counting T-states (tstates before every instruction, as a counter of
-// elapsed T-states does), and its total must equal the sum of z80ex's steps.
+// Korvel also runs counting T-states (as korvel-cli --tstates and the window do), and its
+// total must equal the sum of z80ex's steps.
 #include <z80ex/z80ex.h>
 
 #include <algorithm>
@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "controller/controller.h"
 #include "core/machine.h"
 #include "core/machine_state.h"
 #include "core/timing.h"
@@ -135,60 +136,47 @@ Elapsed since(const Clock& start) {
 // counts, so the loop pays for the call exactly as korvel-cli does without --trace.
 class CountingDisplay final : public korvel::Display {
  public:
-  explicit CountingDisplay(const korvel::MachineState&) {}
   void ekran() override { ++calls; }
   std::int64_t calls = 0;
 };
 
-// The same, also adding up the T-states of the instruction about to run (after clean: the
-// first; after each instruction: the next).
-class TimingDisplay final : public korvel::Display {
+class NoOutput final : public korvel::OutputSink {
  public:
-  explicit TimingDisplay(const korvel::MachineState& s) : state(s) {}
-  void ekran() override {
-    ++calls;
-    tstates += korvel::tstates(state);
-  }
-  const korvel::MachineState& state;
-  std::int64_t calls = 0, tstates = 0;
-};
-
-class StopOnHalt final : public korvel::RunControl {
- public:
-  korvel::Machine* machine = nullptr;
-  void menustop_Click() override { machine->requestStop(); }
+  bool write(std::int32_t, std::int32_t) override { return true; }
+  std::string error() const override { return {}; }
 };
 
 struct KorvelRun {
   Elapsed time;
   Registers regs;
   std::int64_t ekranCalls = 0, tstates = 0;
-  korvel::RunEnd end = korvel::RunEnd::LimitReached;
+  korvel::RunEvent end = korvel::RunEvent::LimitReached;
   std::vector<std::uint8_t> memory;
 };
 
-template <typename DisplayType>
-KorvelRun runKorvel(const std::vector<std::uint8_t>& image, std::int64_t limit) {
-  auto state = std::make_unique<korvel::MachineState>();
-  for (std::size_t i = 0; i < image.size(); ++i) state->memory[i] = image[i];
-  DisplayType display(*state);
-  StopOnHalt control;
-  korvel::Machine machine(*state, korvel::MachineHooks{&display, nullptr, nullptr, &control});
-  control.machine = &machine;
+// A run as korvel-cli makes it: the controller's Extremely Fast run from a clean start, with
+// or without counting T-states (korvel-cli --tstates).
+KorvelRun runKorvel(const std::vector<std::uint8_t>& image, std::int64_t limit, bool tstates) {
+  NoOutput output;
+  CountingDisplay display;
+  korvel::Controller controller(output, &display);
+  controller.loadImage(image);
+  controller.setCountTStates(tstates);
 
   const Clock start;
-  machine.clean();
-  const korvel::RunResult result = korvel::runExtremelyFast(machine, limit);
+  korvel::RunEvent event = controller.start(korvel::RunMode::Fast, limit);
+  const std::int64_t callsBefore = display.calls;  // the refreshes of loading and clean
+  while (event == korvel::RunEvent::Executed || event == korvel::RunEvent::SliceDone)
+    event = controller.runSlice(std::chrono::steady_clock::time_point::max());
   KorvelRun run;
   run.time = since(start);
-  run.end = result.end;
-  run.ekranCalls = display.calls - 1;  // clean's refresh is not an instruction's
-  const korvel::MachineState& s = *state;
-  if constexpr (std::is_same_v<DisplayType, TimingDisplay>)
-    run.tstates = display.tstates - korvel::tstates(s);  // the HALT's, or the one after the limit
+  run.end = event;
+  run.ekranCalls = display.calls - callsBefore;
+  run.tstates = controller.tstates();
+  const korvel::MachineState& s = controller.state();
   run.regs = {
-      result.instructions,  s.PC, s.SP, s.A,    s.B * 256 + s.C,       s.D * 256 + s.E,
-      s.H * 256 + s.L,      s.IX, s.IY, s.altA, s.altB * 256 + s.altC, s.altD * 256 + s.altE,
+      controller.fastRunCount(), s.PC, s.SP, s.A,    s.B * 256 + s.C,       s.D * 256 + s.E,
+      s.H * 256 + s.L,           s.IX, s.IY, s.altA, s.altB * 256 + s.altC, s.altD * 256 + s.altE,
       s.altH * 256 + s.altL};
   run.memory.assign(s.memory.begin(), s.memory.end());
   return run;
@@ -379,13 +367,13 @@ int main(int argc, char** argv) {
     KorvelRun k, timed;
     Z80exRun z;
     if (i % 2 == 0) {
-      k = runKorvel<CountingDisplay>(*image, options.count);
-      timed = runKorvel<TimingDisplay>(*image, options.count);
+      k = runKorvel(*image, options.count, false);
+      timed = runKorvel(*image, options.count, true);
       z = runZ80ex(*image, options.count);
     } else {
       z = runZ80ex(*image, options.count);
-      timed = runKorvel<TimingDisplay>(*image, options.count);
-      k = runKorvel<CountingDisplay>(*image, options.count);
+      timed = runKorvel(*image, options.count, true);
+      k = runKorvel(*image, options.count, false);
     }
     instructions = z.regs.instructions;
     timedTotal = timed.tstates;
@@ -408,7 +396,7 @@ int main(int argc, char** argv) {
                   static_cast<long long>(k.regs.instructions));
       good = false;
     }
-    if (z.halted != (k.end == korvel::RunEnd::Halted)) {
+    if (z.halted != (k.end == korvel::RunEvent::Halted)) {
       std::printf("MISMATCH: only one simulator reached the HALT\n");
       good = false;
     }

@@ -141,7 +141,8 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   CliPortInput input(options.inputs, prompter);
   CliOutput output(options.outLog, out);
   TraceDisplay display(out);
-  Controller controller(output, &display);
+  // Without a trace nothing needs to see every instruction.
+  Controller controller(output, options.trace ? &display : nullptr);
   display.attach(controller.machine());
   controller.setCountTStates(options.tstates);
 

@@ -22,11 +22,9 @@ bool isReturn(std::int32_t op) {
 }  // namespace
 
 // The machine's hooks: port input that waits outside the instruction, output to the front
-// end's sink, the HALT's stop request, and a display refresh that has nothing to do.
-class Controller::Ports final : public PortInput,
-                                public PortOutput,
-                                public RunControl,
-                                public Display {
+// end's sink and the HALT's stop request. The display refresh is the observer's, if any: the
+// windows draw when a command returns.
+class Controller::Ports final : public PortInput, public PortOutput, public RunControl {
  public:
   Ports(Controller& c, OutputSink& sink) : c_(c), sink_(sink) {}
 
@@ -53,7 +51,6 @@ class Controller::Ports final : public PortInput,
     return true;
   }
   void menustop_Click() override { c_.haltExecuted_ = true; }
-  void ekran() override {}  // the front ends draw when a command returns
 
  private:
   Controller& c_;
@@ -63,7 +60,7 @@ class Controller::Ports final : public PortInput,
 Controller::Controller(OutputSink& output, Display* observer)
     : state_(std::make_unique<MachineState>()),
       ports_(std::make_unique<Ports>(*this, output)),
-      observer_(observer != nullptr ? observer : ports_.get()),
+      observer_(observer),
       machine_(*state_, MachineHooks{observer_, ports_.get(), ports_.get(), ports_.get()}),
       active_(kMemorySize, 0) {}
 
@@ -310,7 +307,7 @@ std::optional<Controller::SteppedBack> Controller::stepBack() {
   // with the bytes their INs were given, sending no output, showing nothing.
   replaying_ = true;
   replayInputs_ = std::move(rewound.inputs);
-  machine_.setDisplay(ports_.get());
+  machine_.setDisplay(nullptr);
   for (int i = 0; i < rewound.replay; ++i) execute();
   machine_.setDisplay(observer_);
   replaying_ = false;

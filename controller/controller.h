@@ -165,7 +165,7 @@ class Controller {
 
   std::unique_ptr<MachineState> state_;
   std::unique_ptr<Ports> ports_;
-  Display* observer_;  // the front end's, or a refresh that does nothing
+  Display* observer_;  // the front end's, or nullptr
   Machine machine_;
 
   RunMode mode_ = RunMode::None;

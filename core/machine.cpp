@@ -4,12 +4,8 @@ namespace korvel {
 
 namespace {
 
-// Hooks a caller left out: no display, no port device (a read gives no byte, a write
-// cannot be recorded), and a HALT that has nobody to stop.
-class NoDisplay final : public Display {
- public:
-  void ekran() override {}
-};
+// Hooks a caller left out: no port device (a read gives no byte, a write cannot be
+// recorded), and a HALT that has nobody to stop. A missing display is simply not called.
 class NoPortInput final : public PortInput {
  public:
   std::optional<std::int32_t> portin(std::int32_t, std::int32_t) override { return std::nullopt; }
@@ -24,11 +20,9 @@ class NoRunControl final : public RunControl {
 };
 
 MachineHooks completed(MachineHooks hooks) {
-  static NoDisplay noDisplay;
   static NoPortInput noInput;
   static NoPortOutput noOutput;
   static NoRunControl noControl;
-  if (hooks.display == nullptr) hooks.display = &noDisplay;
   if (hooks.input == nullptr) hooks.input = &noInput;
   if (hooks.output == nullptr) hooks.output = &noOutput;
   if (hooks.control == nullptr) hooks.control = &noControl;
@@ -43,18 +37,16 @@ void Machine::clean() {
   text_.empty = true;
   resetRegisters(s_);
   abandoned_ = false;
-  stopRequested_ = false;
-  hooks_.display->ekran();
+  if (hooks_.display != nullptr) hooks_.display->ekran();
 }
 
 void Machine::captureText(std::int32_t address) {
-  text_.empty = false;
-  text_.address = static_cast<std::uint16_t>(address);
-  // Written out: this runs before every instruction.
-  text_.bytes[0] = static_cast<std::uint8_t>(mem(address));
-  text_.bytes[1] = static_cast<std::uint8_t>(mem(address + 1));
-  text_.bytes[2] = static_cast<std::uint8_t>(mem(address + 2));
-  text_.bytes[3] = static_cast<std::uint8_t>(mem(address + 3));
+  // Written out, and the record filled whole: this runs before every instruction.
+  text_ = TextState{
+      {static_cast<std::uint8_t>(mem(address)), static_cast<std::uint8_t>(mem(address + 1)),
+       static_cast<std::uint8_t>(mem(address + 2)), static_cast<std::uint8_t>(mem(address + 3))},
+      static_cast<std::uint16_t>(address),
+      false};
 }
 
 void Machine::clock_Timer() {
@@ -63,7 +55,7 @@ void Machine::clock_Timer() {
   // them here is the same as setting the text before any state changes.
   captureText(s_.PC);
   mainPage(s_.memory[s_.PC]);
-  hooks_.display->ekran();
+  if (hooks_.display != nullptr) hooks_.display->ekran();
 }
 
 void Machine::showHaltText() {
@@ -118,22 +110,6 @@ bool Machine::writePort(std::int32_t portnum, std::int32_t data) {
     return false;
   }
   return true;
-}
-
-RunResult runExtremelyFast(Machine& machine, std::int64_t limit) {
-  MachineState& s = machine.state();
-  std::int64_t executed = 0;
-  while (executed < limit) {
-    if (s.memory[s.PC] == kHaltOpcode) {
-      machine.showHaltText();
-      return {RunEnd::Halted, executed};
-    }
-    machine.clock_Timer();
-    if (machine.tickAbandoned()) return {RunEnd::Abandoned, executed};
-    ++executed;
-    if (machine.stopRequested()) return {RunEnd::StopRequested, executed};
-  }
-  return {RunEnd::LimitReached, executed};
 }
 
 }  // namespace korvel

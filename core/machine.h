@@ -51,6 +51,8 @@ class RunControl {
   virtual void menustop_Click() = 0;
 };
 
+// A hook left null is: no display refresh, a port read that gives no byte, a port write
+// that cannot be recorded, a HALT that has nobody to stop.
 struct MachineHooks {
   Display* display = nullptr;
   PortInput* input = nullptr;
@@ -85,17 +87,11 @@ class Machine {
   // could not record one; PC then still points at that instruction.
   bool tickAbandoned() const { return abandoned_; }
 
-  // Asks a running loop (runExtremelyFast) to end after the current instruction.
-  void requestStop() { stopRequested_ = true; }
-  bool stopRequested() const { return stopRequested_; }
-
   MachineState& state() { return s_; }
   const MachineState& state() const { return s_; }
 
-  // The refresh that ends every tick from now on.
-  void setDisplay(Display* display) {
-    if (display != nullptr) hooks_.display = display;
-  }
+  // The refresh that ends every tick from now on (nullptr: none).
+  void setDisplay(Display* display) { hooks_.display = display; }
 
   // Reports every memory write to `journal` (nullptr: to nobody).
   void setWriteJournal(WriteJournal* journal) { journal_ = journal; }
@@ -165,7 +161,6 @@ class Machine {
   MachineHooks hooks_;
   WriteJournal* journal_ = nullptr;
   bool abandoned_ = false;
-  bool stopRequested_ = false;
 
   // The text is formed on demand from the instruction's bytes, captured before it ran.
   TextState text_;
@@ -175,15 +170,5 @@ class Machine {
 // decoder shows it (placeholders for bytes a page does not know). Returns the length.
 int disassemble(const std::array<std::uint8_t, 4>& bytes, char* out);
 std::string disassemble(const std::array<std::uint8_t, 4>& bytes);
-
-// The Extremely Fast loop: before each instruction, a HALT opcode at PC ends the run with
-// the text "HALT"; otherwise one tick. Ends also after `limit` ticks, on an abandoned
-// instruction, or on requestStop().
-enum class RunEnd { Halted, LimitReached, Abandoned, StopRequested };
-struct RunResult {
-  RunEnd end;
-  std::int64_t instructions;
-};
-RunResult runExtremelyFast(Machine& machine, std::int64_t limit);
 
 }  // namespace korvel

@@ -1,6 +1,6 @@
 // Texts with particular operands (golden/forms.txt holds every form's text); effects at edges,
 // wraps and deliberate differences from the silicon; instructions over several ticks (unknown
-// bytes after a prefix, block repeats, ports); reset; the fast run loop; random programs.
+// bytes after a prefix, block repeats, ports); reset; random programs.
 // Values from the Z80 manual.
 #include <gtest/gtest.h>
 
@@ -124,10 +124,6 @@ const Case kCases[] = {
     {"OTIR|OTIR", "ED B3", "B=03 HL=2000 (2000)=11", "PC=0100 B=02 HL=2001 Zero=1|PC=0100",
      "ok -", "out 00=11; abandoned"},
 };
-const std::tuple<const char*, RunEnd, std::int64_t, std::int32_t, const char*> kFastRuns[] = {
-    {"76", RunEnd::Halted, 0, 0, "HALT"}, {"00 00 00 76", RunEnd::Halted, 3, 3, "HALT"},
-    {"18 FE", RunEnd::LimitReached, 1000000, 0, "JR FEH"},
-    {"00 DB 05", RunEnd::Abandoned, 1, 1, "IN A,(05H)"}};
 // clang-format on
 
 TEST(Instructions, TextsEdgesDeliberateChoicesWrapsAndTicks) {
@@ -175,19 +171,6 @@ TEST(Ticks, LdirWithBcZeroCopies65536Bytes) {
   while (++ticks < 70000 && rig.s().PC == 0x0100);
   EXPECT_EQ(ticks, 65536);
   expectState(*before, rig.s(), "PC=0102 Parity=0");
-}
-
-TEST(ExtremelyFast, EndsBeforeHaltAtTheLimitOrOnAnAbandonedInstruction) {
-  for (const auto& [code, end, instructions, pc, text] : kFastRuns) {
-    Rig rig;
-    rig.load(0, code);
-    rig.hooks.answers = {"-"};
-    const RunResult result = runExtremelyFast(rig.machine, 1000000);
-    EXPECT_EQ(
-        std::tuple(result.end, result.instructions, rig.s().PC, rig.machine.instructionText()),
-        std::tuple(end, instructions, pc, std::string(text)))
-        << code;
-  }
 }
 
 // Random programs on random states: after every instruction every field is in its range.
