@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 build="${KORVEL_BUILD_DIR:-build}"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
-.ci/install-deps
+.ci/install-deps build
 cmake -S . -B "$build"
 cmake --build "$build" -j "$jobs"
 

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${KORVEL_DIFF_BUILD_DIR:-build-diff}"
 
-.ci/install-deps
+.ci/install-deps test
 
 cmake -S . -B "$build" -DKORVEL_GUI=OFF -DKORVEL_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target differential_test

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "peripherals/open_file.h"
+
 namespace korvel {
 
 namespace fs = std::filesystem;
@@ -76,7 +78,7 @@ FileBytes readFileBytes(const fs::path& file, std::size_t limit, const std::stri
   if (fs::is_directory(file, ec)) return unreadable("it is a directory, not a file");
 
   errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> in(openFile(file, "rb"));
   if (!in) return unreadable(std::strerror(errno != 0 ? errno : EIO));
 
   // Read in steps, so that a small file under a large limit needs little memory; one byte

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "peripherals/open_file.h"
+
 namespace korvel {
 
 namespace {
@@ -68,7 +70,7 @@ bool LogFilePortOutput::portout(std::int32_t portnum, std::int32_t portdata) {
   // Opened for this one line and closed again, so that every line is on disk when the
   // OUT instruction ends and nothing already in the file is ever rewritten.
   errno = 0;
-  std::FILE* log = std::fopen(file_.c_str(), "ab");
+  std::FILE* log = openFile(file_, "ab");
   if (log == nullptr) return fail(errno != 0 ? errno : EIO);
   errno = 0;
   const bool written =
