@@ -380,7 +380,8 @@ int run(int argc, char** argv) {
     std::printf("differential soak: seed %" PRIu64 " for %" PRIu64 " s\n", seed, *soak);
     std::fflush(stdout);
   }
-  const auto st = std::make_unique<Differential>(seed);
+  const auto st = std::make_unique<Differential>();
+  st->seed = seed;
   const auto begin = std::chrono::steady_clock::now();
   double seconds = 0;
   for (std::uint64_t index = 0; st->mismatches < 5; ++index) {
