@@ -32,11 +32,18 @@ const char* const kUsage =
     "                     real Z80 takes for the instructions run: T-states: N\n"
     "  --break ADDR       stop before executing the instruction at ADDR (hexadecimal,\n"
     "                     0000 to FFFF); may be given several times\n"
-    "  --help             print this text\n"
+    "  --help             print this text and exit\n"
+    "  --version          print the version and exit\n"
     "\n"
     "Exit status: 0 the program reached HALT, 1 the step limit ended the run, 2 an error\n"
     "(bad command line, program file not loadable, port input ended, log not writable),\n"
     "3 the run stopped at a breakpoint.\n";
+
+std::string versionText(const char* program) {
+  return std::string(program) + " (Korvel) " KORVEL_VERSION "\n"
+         "Copyright (C) 2026 the Korvel developers.\n"
+         "This program comes with NO WARRANTY, to the extent permitted by law.\n";
+}
 
 namespace {
 
@@ -112,6 +119,10 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     }
     if (arg == "--help" || arg == "-h") {
       o.help = true;
+      return result;
+    }
+    if (arg == "--version") {
+      o.version = true;
       return result;
     }
     if (arg == "--trace") {

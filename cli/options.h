@@ -25,6 +25,7 @@ struct Options {
   std::vector<std::int32_t> breakpoints;  // the run stops before executing any of these
   std::string program;
   bool help = false;
+  bool version = false;
 };
 
 struct ParseResult {
@@ -39,5 +40,7 @@ ParseResult parseOptions(const std::vector<std::string>& args);
 std::optional<std::int64_t> parseStepCount(const std::string& text);
 
 extern const char* const kUsage;
+// The --version text: the program, the package and its version, in the GNU way.
+std::string versionText(const char* program);
 
 }  // namespace korvel::cli

@@ -218,8 +218,8 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
 int runCommandLine(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
                    std::istream& in) {
   const ParseResult parsed = parseOptions(args);
-  if (parsed.options.help) {
-    std::fputs(kUsage, out);
+  if (parsed.options.help || parsed.options.version) {
+    std::fputs(parsed.options.help ? kUsage : versionText("korvel-cli").c_str(), out);
     return std::fflush(out) == 0 ? 0 : kExitError;
   }
   if (!parsed.error.empty()) {

@@ -160,6 +160,10 @@ TEST(Cli, RunsEndWithTheirClosingLinesAndExitStatus) {
               usage.starts_with("Usage: korvel-cli [--steps N] [--trace] [--tstates] [--in LIST] "
                                 "[--out-log FILE]\n                  [--dump START:LEN] "
                                 "[--break ADDR]... PROGRAM\n\n"));
+  const auto [versionStatus, version, versionErrors] = runCli(dir, {"--version"});
+  EXPECT_TRUE(versionStatus == 0 && version.starts_with("korvel-cli (Korvel) 1.") &&
+              versionErrors.empty())
+      << version;
 }
 
 }  // namespace
