@@ -631,6 +631,28 @@ The status bar says how each run ended: at which HALT,
 by Stop, after 1,000,000 instructions, or why an
 instruction could not be completed.
 
+9. Programs can be opened from any folder with
+\File\Open Program (Ctrl+O), by dropping one file on the
+main window, or by naming it when Korvel starts:
+korvel prog.hex. \File\Reload (Ctrl+R) reads the same
+file again and \File\Recent Programs lists the last
+eight. Files ending in .hex or .ihx are Intel HEX;
+.asm, .z80 and .s are assembly source, which needs
+Korvel's assembler; any other file is a binary image
+of at most 64K. Loading resets the registers, fills
+the memory with 00H and places the program from
+0000H; the status bar says what was loaded. A file
+that cannot be loaded is refused with the reason and
+nothing changes. The OUT lines of a program opened
+from a file go to out.log in the program's folder, or
+to out.log in your data folder when that folder can't
+be written; for Ctrl+P the application directory takes
+the program's folder's place. The status bar shows
+which file is the log. The Output panel lists every
+OUT line as it is written, under the log's name;
+Clear empties the panel, never the file. Close it and
+open it again with \View\Output Panel.
+
 )t");
     Fixture f;
     f.w.menuhelp_Click();
