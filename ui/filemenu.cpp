@@ -62,7 +62,7 @@ FileMenu::FileMenu(QWidget* parent) : QMenu(tr("&File"), parent) {
            "Intel HEX (*.hex *.ihx);;Assembly source (*.asm *.z80 *.s);;"
            "All files, raw images unless named above (*)"));
   };
-  setRecentPrograms(recentPrograms());
+  showRecentPrograms(recentPrograms());
 }
 
 void FileMenu::chooseFile() {
@@ -105,9 +105,13 @@ void FileMenu::setLoadingEnabled(bool on) {
   updateItems();
 }
 
-// Saves the list and rebuilds the submenu: "&1 /home/ana/z80/prog.hex", newest first.
 void FileMenu::setRecentPrograms(const QStringList& paths) {
   settings().setValue(kRecentKey, paths);
+  showRecentPrograms(paths);
+}
+
+// "&1 /home/ana/z80/prog.hex", newest first.
+void FileMenu::showRecentPrograms(const QStringList& paths) {
   recent_->clear();
   for (int i = 0; i < paths.size(); ++i) {
     const QString path = paths[i];

@@ -51,7 +51,8 @@ class FileMenu : public QMenu {
  private:
   void chooseFile();
   void openRecent(const QString& path);
-  void setRecentPrograms(const QStringList& paths);
+  void setRecentPrograms(const QStringList& paths);  // saves and shows them
+  void showRecentPrograms(const QStringList& paths);
   void updateItems();
 
   QAction* open_ = nullptr;
