@@ -1,16 +1,16 @@
 #include "ui/outputpanel.h"
 
-#include <QAbstractListModel>
+#include <QAbstractScrollArea>
 #include <QFont>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
-#include <QPalette>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "peripherals/ports.h"
 
@@ -19,6 +19,8 @@ namespace {
 constexpr int kFrameMs = 16;
 // The longest path shown in full, in pixels: a longer one would widen the window.
 constexpr int kLogPathWidth = 360;
+constexpr std::uint32_t kUndone = 1u << 16;
+constexpr int kMargin = 4;
 
 }  // namespace
 
@@ -30,69 +32,61 @@ void showLogFile(QLabel* label, const QString& path, bool writable) {
   label->setToolTip(path);
 }
 
-// The lines as port and data, four bytes each, so that a long run costs little memory; the
-// text is made only for the rows on screen, by the function that makes out.log's lines.
-// Rows are announced to the view in batches: `shown_` of them so far.
-class OutputPanel::Lines : public QAbstractListModel {
+// The list of lines. A list view of Qt's lays out every row again whenever rows are added,
+// which a run of hundreds of thousands of OUTs cannot afford; this one paints the rows on
+// screen straight from the panel's lines, so adding lines costs the same however many
+// there are.
+class OutputPanel::LineView : public QAbstractScrollArea {
  public:
-  using QAbstractListModel::QAbstractListModel;
-
-  void append(std::int32_t port, std::int32_t data) {
-    lines_.push_back(static_cast<std::uint32_t>((port & 0xFF) << 8 | (data & 0xFF)));
-  }
-  bool hasNewLines() const { return shown_ < lines_.size(); }
-  void showNewLines() {
-    if (!hasNewLines()) return;
-    beginInsertRows({}, static_cast<int>(shown_), static_cast<int>(lines_.size() - 1));
-    shown_ = lines_.size();
-    endInsertRows();
-  }
-  void markUndone() {
-    for (std::size_t i = lines_.size(); i-- > 0;) {
-      if ((lines_[i] & kUndone) == 0) {
-        lines_[i] |= kUndone;
-        if (i < shown_) emit dataChanged(index(static_cast<int>(i)), index(static_cast<int>(i)));
-        return;
-      }
-    }
-  }
-  void clear() {
-    beginResetModel();
-    lines_.clear();
-    shown_ = 0;
-    endResetModel();
+  explicit LineView(const OutputPanel& panel, QWidget* parent)
+      : QAbstractScrollArea(parent), panel_(panel) {
+    setObjectName("outputLines");
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
   }
 
-  int rowCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(shown_);
+  // After lines came or went: the scroll ranges, and the newest line in sight when the
+  // list showed the newest before.
+  void linesChanged() {
+    QScrollBar* bar = verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+    updateRanges();
+    if (following) bar->setValue(bar->maximum());
+    viewport()->update();
   }
-  QVariant data(const QModelIndex& index, int role) const override {
-    if (!index.isValid() || index.row() >= rowCount({})) return {};
-    const std::uint32_t line = lines_[static_cast<std::size_t>(index.row())];
-    const bool undone = (line & kUndone) != 0;
-    switch (role) {
-      case Qt::DisplayRole:
-        return QString::fromStdString(korvel::portLogLine(line >> 8 & 0xFF, line & 0xFF));
-      case Qt::FontRole: {
-        if (!undone) return {};
-        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setStrikeOut(true);
-        return font;
-      }
-      case Qt::ForegroundRole:
-        if (undone) return QPalette().color(QPalette::Disabled, QPalette::Text);
-        return {};
-      case Qt::ToolTipRole:
-        if (undone) return tr("Undone by stepping back; out.log keeps the line");
-        return {};
-      default: return {};
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(viewport());
+    const int height = fontMetrics().lineSpacing();
+    const int first = verticalScrollBar()->value();
+    const int x = kMargin - horizontalScrollBar()->value();
+    const QColor undoneColor = palette().color(QPalette::Disabled, QPalette::Text);
+    QFont struck = font();
+    struck.setStrikeOut(true);
+    for (int i = 0; i * height < viewport()->height() && first + i < panel_.lineCount(); ++i) {
+      const bool undone = panel_.undone(first + i);
+      painter.setPen(undone ? undoneColor : palette().color(QPalette::Text));
+      painter.setFont(undone ? struck : font());
+      painter.drawText(x, i * height + fontMetrics().ascent(), panel_.line(first + i));
     }
   }
+  void resizeEvent(QResizeEvent*) override { updateRanges(); }
+  void scrollContentsBy(int, int) override { viewport()->update(); }
 
  private:
-  static constexpr std::uint32_t kUndone = 1u << 16;
-  std::vector<std::uint32_t> lines_;
-  std::size_t shown_ = 0;
+  void updateRanges() {
+    const int rows = std::max(1, viewport()->height() / fontMetrics().lineSpacing());
+    verticalScrollBar()->setRange(0, std::max(0, panel_.lineCount() - rows));
+    verticalScrollBar()->setPageStep(rows);
+    const int width =
+        fontMetrics().horizontalAdvance(QStringLiteral("Data 00H sent to port 00H")) + 2 * kMargin;
+    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+  }
+
+  const OutputPanel& panel_;
 };
 
 OutputPanel::OutputPanel(QWidget* parent) : QDockWidget(tr("Output"), parent) {
@@ -113,14 +107,7 @@ OutputPanel::OutputPanel(QWidget* parent) : QDockWidget(tr("Output"), parent) {
   top->addWidget(clearButton);
   layout->addLayout(top);
 
-  lines_ = new Lines(this);
-  view_ = new QListView(body);
-  view_->setObjectName("outputLines");
-  view_->setModel(lines_);
-  view_->setUniformItemSizes(true);  // a long list costs no more than its visible rows
-  view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  view_ = new LineView(*this, body);
   layout->addWidget(view_);
   setWidget(body);
 
@@ -135,23 +122,37 @@ void OutputPanel::setLogFile(const QString& path, bool writable) {
 }
 
 void OutputPanel::append(std::int32_t port, std::int32_t byte) {
-  lines_->append(port, byte);
+  lines_.push_back(static_cast<std::uint32_t>((port & 0xFF) << 8 | (byte & 0xFF)));
   if (!refresh_->isActive()) refresh_->start();
 }
 
-// The list follows the newest line unless the user has scrolled up to read.
 void OutputPanel::showNewLines() {
-  const QScrollBar* bar = view_->verticalScrollBar();
-  const bool following = bar->value() == bar->maximum();
-  lines_->showNewLines();
-  if (following) view_->scrollToBottom();
+  shown_ = lines_.size();
+  view_->linesChanged();
+}
+
+QString OutputPanel::line(int row) const {
+  const std::uint32_t l = lines_.at(static_cast<std::size_t>(row));
+  return QString::fromStdString(korvel::portLogLine(l >> 8 & 0xFF, l & 0xFF));
+}
+
+bool OutputPanel::undone(int row) const {
+  return (lines_.at(static_cast<std::size_t>(row)) & kUndone) != 0;
 }
 
 void OutputPanel::markUndone() {
-  lines_->markUndone();
+  for (std::size_t i = lines_.size(); i-- > 0;) {
+    if ((lines_[i] & kUndone) == 0) {
+      lines_[i] |= kUndone;
+      view_->viewport()->update();
+      return;
+    }
+  }
 }
 
 void OutputPanel::clear() {
   refresh_->stop();
-  lines_->clear();
+  lines_.clear();
+  shown_ = 0;
+  view_->linesChanged();
 }

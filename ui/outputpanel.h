@@ -3,12 +3,12 @@
 
 #include <QDockWidget>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 QT_BEGIN_NAMESPACE
 class QLabel;
-class QListView;
 class QTimer;
 QT_END_NAMESPACE
 
@@ -33,12 +33,21 @@ class OutputPanel : public QDockWidget {
   // Empties the panel; out.log is not touched.
   void clear();
 
+  // The lines the list shows, oldest first, as out.log has them, and whether each is marked
+  // as undone.
+  int lineCount() const { return static_cast<int>(shown_); }
+  QString line(int row) const;
+  bool undone(int row) const;
+
  private:
-  class Lines;
+  class LineView;
   void showNewLines();
 
+  // Port and data of each line, four bytes a line so that long runs cost little memory;
+  // the text is made only for the lines on screen, by the function that writes out.log's.
+  std::vector<std::uint32_t> lines_;
+  std::size_t shown_ = 0;  // the lines the list shows; the newer ones wait for the refresh
   QLabel* logPath_ = nullptr;
-  QListView* view_ = nullptr;
-  Lines* lines_ = nullptr;
+  LineView* view_ = nullptr;
   QTimer* refresh_ = nullptr;
 };

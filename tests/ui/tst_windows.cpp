@@ -3,7 +3,6 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -69,14 +68,12 @@ struct Fixture {
     return out;
   }
   QString logLabel() { return texts("logFile"); }
-  // The Output panel's rows, "~" in front of those marked undone.
+  // The Output panel's lines, "~" in front of those marked undone.
   QStringList panelLines() {
     QStringList out;
-    QAbstractItemModel* model = w.findChild<QListView*>("outputLines")->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-      const QModelIndex i = model->index(row, 0);
-      out << (i.data(Qt::FontRole).value<QFont>().strikeOut() ? "~" : "") + i.data().toString();
-    }
+    const OutputPanel* panel = w.outputPanel();
+    for (int row = 0; row < panel->lineCount(); ++row)
+      out << (panel->undone(row) ? "~" : "") + panel->line(row);
     return out;
   }
   // Drops `paths` on the window; whether the window took the drag.
