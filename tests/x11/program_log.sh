@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Korvel as installed software on a real X server: `korvel prog.hex` started in the program's
-# folder while the application directory takes no out.log. F1 runs the program, and its OUT
+# Korvel as installed software on a real X server: `korvel PATH` with a relative PATH to a
+# program file while the application directory takes no out.log. F1 runs the program, and its OUT
 # lines must land in the out.log that the window chose: beside the program when that folder
 # takes it, otherwise in the user's data folder; nothing may be written anywhere else.
 #
@@ -22,12 +22,12 @@ data_log="$XDG_DATA_HOME/Korvel/out.log"
 program=$':080000003E41D3013CD302761E\r\n:00000001FF\r\n'
 expected=$'Data 41H sent to port 01H\r\nData 42H sent to port 02H\r'
 
-# Starts korvel with prog.hex in FOLDER (a relative path), runs it with F1 and closes it;
-# the lines must be in LOG.
-run() {  # FOLDER LOG
-  local folder="$1" log="$2"
+# Starts korvel in FOLDER with the relative PATH, runs the program with F1 and closes the
+# window; the lines must be in LOG.
+run() {  # FOLDER PATH LOG
+  local folder="$1" path="$2" log="$3"
   shown_on_failure=("$work/stdout" "$log")
-  (cd "$folder" && exec "$app_dir/korvel" prog.hex) >"$work/stdout" 2>&1 &
+  (cd "$folder" && exec "$app_dir/korvel" "$path") >"$work/stdout" 2>&1 &
   app=$!
   main="$(wait_windows 1)"
   press "$main" F1
@@ -42,17 +42,17 @@ run() {  # FOLDER LOG
 beside="$work/my programs/ž"
 mkdir -p "$beside"
 printf '%s' "$program" >"$beside/prog.hex"
-run "$beside" "$beside/out.log"
+run "$work/my programs" "ž/prog.hex" "$beside/out.log"
 [ ! -e "$data_log" ] || fail "the data folder got a log it did not need"
-echo "ok: korvel prog.hex from a writable folder logs beside the program"
+echo "ok: korvel ž/prog.hex, in a writable folder, logs beside the program"
 
 # A folder that does not: read-only, with a folder named out.log in it.
 readonly_dir="$work/read-only"
 mkdir -p "$readonly_dir/out.log"
 printf '%s' "$program" >"$readonly_dir/prog.hex"
 chmod 555 "$readonly_dir"
-run "$readonly_dir" "$data_log"
-echo "ok: korvel prog.hex from a read-only folder logs in the data folder"
+run "$readonly_dir" prog.hex "$data_log"
+echo "ok: korvel prog.hex, in a read-only folder, logs in the data folder"
 
 listing="$(cd "$work" && find app read-only -mindepth 1 | sort | tr '\n' ' ')"
 [ "$listing" = "app/korvel app/out.log read-only/out.log read-only/prog.hex " ] ||
