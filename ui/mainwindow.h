@@ -70,7 +70,9 @@ class MainWindow : public QMainWindow {
   void setPromptFunction(PromptFunction f) { prompt_ = std::move(f); }
   void setQuitFunction(std::function<void()> f) { quit_ = std::move(f); }
   // The File menu's Open Program dialog; the default is QFileDialog.
-  void setFileDialogFunction(FileMenu::DialogFunction f) { fileMenu_->setDialogFunction(f); }
+  void setFileDialogFunction(FileMenu::DialogFunction f) {
+    fileMenu_->setDialogFunction(std::move(f));
+  }
   // How long one slice of an Extremely Fast run may take before the window repaints and
   // handles pending events.
   void setPumpInterval(std::chrono::milliseconds interval) { pumpInterval_ = interval; }
