@@ -1,6 +1,7 @@
 // The real main window under load: the Extremely Fast rate's million-instruction run of a
-// jump to itself (18H FEH), the Fast rate's instructions per second at its 1 ms timer, the
-// time from launch to the window's first paint, and peak resident memory. The window is
+// jump to itself (18H FEH), the same rate writing 333,333 OUT lines with the Output panel and
+// without it, the Fast rate's instructions per second at its 1 ms timer, the time from launch
+// to the window's first paint, and peak resident memory. The window is
 // driven through its own menu actions, as a user would. Run it with QT_QPA_PLATFORM=offscreen
 // or under Xvfb (xvfb-run -a).
 #include <sys/resource.h>
@@ -12,6 +13,8 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -38,6 +41,14 @@ long long monotonicNs() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// CPU time of this process so far, in ms.
+double cpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
 long ownPeakKb() {
@@ -113,6 +124,7 @@ void runEventsFor(int ms) {
 
 struct Options {
   int runs = 5;
+  int outputRuns = 5;
   int fastRuns = 3;
   int fastSeconds = 3;
   bool startup = true;
@@ -136,14 +148,20 @@ int main(int argc, char** argv) {
     } else if (arg == "--fast-seconds" && i + 1 < argc &&
                (n = korvel::bench::parseCount(argv[++i])) && *n <= 60) {
       options.fastSeconds = static_cast<int>(*n);
+    } else if (arg == "--output-runs" && i + 1 < argc &&
+               (n = korvel::bench::parseCount(argv[++i])) && *n <= 100) {
+      options.outputRuns = static_cast<int>(*n);
     } else if (arg == "--no-startup") {
       options.startup = false;
     } else {
       std::fputs(
-          "Usage: bench_window [--runs N] [--fast-runs N] [--fast-seconds S] [--no-startup]\n"
+          "Usage: bench_window [--runs N] [--fast-runs N] [--fast-seconds S] [--output-runs N]\n"
+          "                    [--no-startup]\n"
           "Measures the main window: N (default 5) Extremely Fast runs of 18H FEH, N start-ups\n"
-          "in a fresh process, and --fast-runs (default 3) Fast-rate runs of S seconds\n"
-          "(default 3). Needs a display: QT_QPA_PLATFORM=offscreen or xvfb-run -a.\n",
+          "in a fresh process, --output-runs (default 5) Extremely Fast runs writing 333,333\n"
+          "OUT lines with and without the Output panel, and --fast-runs (default 3) Fast-rate\n"
+          "runs of S seconds (default 3). Needs a display: QT_QPA_PLATFORM=offscreen or\n"
+          "xvfb-run -a.\n",
           stderr);
       return 2;
     }
@@ -293,6 +311,83 @@ int main(int argc, char** argv) {
   }
   window.controller().setHistoryEnabled(true);
   for (int b = 0; b < 8; ++b) window.controller().removeBreakpoint(0x1000 + b);
+
+  // The Output panel: NOP, then OUT (01H),A; INC A; JR back, opened from a file, runs at the
+  // Extremely Fast rate and writes 333,333 lines to out.log. One window lists them in its
+  // panel, the other has no panel; their runs alternate.
+  if (options.outputRuns > 0 && good) {
+    constexpr qint64 kLines = 333333;
+    const QString program = dir.filePath(QStringLiteral("outs.bin"));
+    {
+      QFile file(program);
+      if (!file.open(QIODevice::WriteOnly) || file.write("\x00\xD3\x01\x3C\x18\xFB", 6) != 6) {
+        std::fprintf(stderr, "bench_window: cannot write outs.bin\n");
+        return 1;
+      }
+    }
+    MainWindow withPanel(std::filesystem::path(dir.path().toStdString()));
+    MainWindow withoutPanel(std::filesystem::path(dir.path().toStdString()));
+    delete withoutPanel.outputPanel();
+    for (MainWindow* w : {&withPanel, &withoutPanel}) {
+      w->setMessageFunction([&lastMessage](const QString& text) { lastMessage = text; });
+      w->show();
+      if (!w->openProgram(program)) {
+        std::fprintf(stderr, "bench_window: outs.bin: %s\n", qPrintable(lastMessage));
+        return 1;
+      }
+      action(*w, "menuspeed5")->trigger();
+    }
+    runEventsFor(100);
+    // Wall and CPU time of one run, in ms.
+    struct Times {
+      double wall, cpu;
+    };
+    const auto outputRun = [&](MainWindow& w) -> Times {
+      const QString log = QString::fromStdString(w.logFile().string());
+      QFile::remove(log);
+      if (w.outputPanel() != nullptr)
+        w.outputPanel()->findChild<QPushButton*>(QStringLiteral("outputClear"))->click();
+      QElapsedTimer timer;
+      timer.start();
+      const double cpuBefore = cpuMs();
+      action(w, "menustart")->trigger();
+      while (w.controller().running()) QCoreApplication::processEvents();
+      QCoreApplication::processEvents();
+      const Times times{static_cast<double>(timer.nsecsElapsed()) / 1e6, cpuMs() - cpuBefore};
+      runEventsFor(50);  // the panel's last lines, outside the time
+      const qint64 listed = w.outputPanel() == nullptr ? kLines : w.outputPanel()->lineCount();
+      if (w.controller().fastRunCount() != 1000000 || QFileInfo(log).size() != kLines * 27 ||
+          listed != kLines) {
+        std::fprintf(stderr,
+                     "bench_window: the OUT run did not write %lld lines to %s and the panel "
+                     "(%lld listed)\n",
+                     static_cast<long long>(kLines), qPrintable(log),
+                     static_cast<long long>(listed));
+        good = false;
+      }
+      return times;
+    };
+    std::vector<double> panelWall, panelCpu, bareWall, bareCpu;
+    for (int i = 0; i < options.outputRuns && good; ++i) {
+      const Times panel = outputRun(withPanel), bare = outputRun(withoutPanel);
+      panelWall.push_back(panel.wall);
+      panelCpu.push_back(panel.cpu);
+      bareWall.push_back(bare.wall);
+      bareCpu.push_back(bare.cpu);
+      std::printf(
+          "OUT run %d, 333333 lines: with the Output panel %.1f ms (CPU %.1f), without "
+          "%.1f ms (CPU %.1f)\n",
+          i + 1, panel.wall, panel.cpu, bare.wall, bare.cpu);
+      std::fflush(stdout);
+    }
+    if (good) {
+      std::printf(
+          "median OUT run of 333333 lines: with the Output panel %.1f ms (CPU %.1f), without "
+          "%.1f ms (CPU %.1f); the panel costs %.2f times the run without it (CPU %.2f)\n",
+          median(panelWall), median(panelCpu), median(bareWall), median(bareCpu),
+          median(panelWall) / median(bareWall), median(panelCpu) / median(bareCpu));
+    }
+  }
 
   // Fast: memory all NOPs, so after the run PC is the number of instructions executed.
   window.state().memory.fill(0);

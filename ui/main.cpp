@@ -1,33 +1,51 @@
 // Korvel: a desktop simulator of the Z80 for running small programs one instruction at a time.
+//
+//   korvel [OPTION]... [PROGRAM]
 #include <QApplication>
-#include <QCommandLineParser>
+#include <QFile>
 #include <QTimer>
+#include <cstdio>
 
+#include "ui/commandline.h"
 #include "ui/mainwindow.h"
 
+namespace {
+
+std::vector<std::string> arguments(int argc, char* argv[]) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
+  // --help and --version are answered before Qt starts, so they need no display.
+  const korvel::ui::CommandLine early = korvel::ui::parseCommandLine(arguments(argc, argv));
+  if (early.help || early.version) {
+    std::fputs(early.help ? korvel::ui::kUsage : korvel::ui::kVersion, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("Korvel"));
   QApplication::setApplicationVersion(QStringLiteral(KORVEL_VERSION));
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Korvel, a Z80 simulator"));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  // A debugging aid: writes pictures of the windows and ends.
-  const QCommandLineOption screenshot(
-      QStringLiteral("screenshot"),
-      QStringLiteral("Save pictures of the windows as <prefix>-*.png "
-                     "and quit."),
-      QStringLiteral("prefix"));
-  parser.addOption(screenshot);
-  parser.process(app);
+  const korvel::ui::CommandLine line = korvel::ui::parseCommandLine(arguments(argc, argv));
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "korvel: %s\nTry 'korvel --help' for more information.\n",
+                 line.error.c_str());
+    return 2;
+  }
 
   MainWindow window;
   window.show();
+  if (line.program) {
+    // Once the window is up, so that a refusal's message box stands in front of it.
+    const QString program = QFile::decodeName(QByteArray::fromStdString(*line.program));
+    QTimer::singleShot(0, &window, [&window, program] { window.openProgram(program); });
+  }
 
-  if (parser.isSet(screenshot)) {
-    const QString prefix = parser.value(screenshot);
+  if (line.screenshot) {
+    // A debugging aid: pictures of the windows, then the program ends.
+    const QString prefix = QFile::decodeName(QByteArray::fromStdString(*line.screenshot));
     window.menuviewer_Click();
     window.menuhelp_Click();
     window.menuabout_Click();

@@ -4,7 +4,10 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +16,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include "core/register_fields.h"
 #include "peripherals/loader.h"
 #include "peripherals/ports.h"
+#include "peripherals/program_file.h"
 #include "ui/memoryviewer.h"
 #include "ui/portinputbox.h"
 #include "ui/textwindow.h"
@@ -50,9 +55,17 @@ QString hex4(std::int32_t v) {
   return formatValue(v, 4) + QLatin1Char('H');
 }
 
+std::filesystem::path localPath(const QString& path) {
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
 std::filesystem::path defaultApplicationDirectory() {
-  return std::filesystem::path(
-      QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+  return localPath(QCoreApplication::applicationDirPath());
+}
+
+// Where out.log goes when the program's own folder does not take it.
+std::filesystem::path dataFolder() {
+  return localPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
 // Opens a secondary window, or brings it to the front when it is open already.
@@ -64,15 +77,24 @@ void bringForward(QWidget* window) {
 
 }  // namespace
 
-// Port output to out.log, remembering why the last write failed.
+// Port output to out.log, remembering why the last write failed, and to the Output panel
+// once the line is in the file.
 class MainWindow::WindowOutput : public korvel::OutputSink {
  public:
   explicit WindowOutput(std::filesystem::path file) : log_(std::move(file)) {}
-  bool write(std::int32_t port, std::int32_t data) override { return log_.portout(port, data); }
+  bool write(std::int32_t port, std::int32_t data) override {
+    if (!log_.portout(port, data)) return false;
+    if (panel_) panel_->append(port, data);
+    return true;
+  }
   std::string error() const override { return log_.lastError(); }
+  const std::filesystem::path& file() const { return log_.file(); }
+  void setFile(std::filesystem::path file) { log_ = korvel::LogFilePortOutput(std::move(file)); }
+  void setPanel(OutputPanel* panel) { panel_ = panel; }
 
  private:
   korvel::LogFilePortOutput log_;
+  QPointer<OutputPanel> panel_;
 };
 
 MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* parent)
@@ -88,6 +110,16 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   runStatus_ = new QLabel(this);
   runStatus_->setObjectName("runStatus");
   statusBar()->addWidget(runStatus_, 1);
+  logLabel_ = new QLabel(this);
+  logLabel_->setObjectName("logFile");
+  statusBar()->addPermanentWidget(logLabel_);
+  outputPanel_ = new OutputPanel(this);
+  addDockWidget(Qt::RightDockWidgetArea, outputPanel_);
+  output_->setPanel(outputPanel_);
+  menuview_->addAction(outputPanel_->toggleViewAction());
+  outputPanel_->toggleViewAction()->setObjectName("menuoutput");
+  outputPanel_->toggleViewAction()->setText(tr("&Output Panel"));
+  setAcceptDrops(true);
 
   clock_ = new QTimer(this);
   clock_->setObjectName("clock");
@@ -121,11 +153,14 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   ekran();
   enterPhase(Phase::Stopped);
   menuspeed4_Click();
+  useLog(korvel::chooseLogFile(appDir_, dataFolder()));
   setRunStatus(
-      tr("Load a program with Tools > Program Loader (Ctrl+P), then start it with "
-         "Simulation > Start (F1)."));
+      tr("Open a program with File > Open Program (Ctrl+O) or by dropping it here, or load "
+         "program.bin with Tools > Program Loader (Ctrl+P); then Simulation > Start (F1) "
+         "runs it."));
   // The register frames never shrink below what shows every value whole.
   setMinimumSize(sizeHint());
+  resize(std::max(width(), 800), height());  // room for the status bar's texts
 }
 
 MainWindow::~MainWindow() {
@@ -281,30 +316,42 @@ void MainWindow::createMenus() {
     menu->setObjectName(QLatin1String(name));
     return menu;
   };
+  fileMenu_ = new FileMenu(this);
+  menuBar()->addMenu(fileMenu_);
+  connect(fileMenu_, &FileMenu::openRequested, this, &MainWindow::openProgram);
+  connect(fileMenu_, &FileMenu::quitRequested, this, &QWidget::close);
+  connect(fileMenu_, &FileMenu::recentMissing, this, [this](const QString& path) {
+    message(tr("Can't find file %1; it is removed from Recent Programs.")
+                .arg(QDir::toNativeSeparators(path)));
+  });
   menu1_ = make(tr("&Simulation"), "menu1");
   menu1_->addActions({menustart_, menustep_, menustop_});
   menu2_ = make(tr("&Tools"), "menu2");
   menu2_->addActions({menuloader_, menuviewer_});
   menu3_ = make(tr("&Rate"), "menu3");
   for (QAction* a : menuspeed_) menu3_->addAction(a);
+  menuview_ = make(tr("&View"), "menuview");
   menu4_ = make(tr("&Help"), "menu4");
   menu4_->addActions({menuhelp_, menuabout_});
 }
 
-// What is enabled in each phase. In an Extremely Fast run the four menus are off and their
-// items keep the states they had when it started.
+// What is enabled in each phase. In an Extremely Fast run the menus are off and their
+// items keep the states they had when it started. `open` stands for Open, Reload and Recent.
 void MainWindow::enterPhase(Phase phase) {
   struct Row {
-    bool menu1, start, step, stop, menu2, loader, viewer, menu3, menu4;
+    bool file, open, menu1, start, step, stop, menu2, loader, viewer, menu3, view, menu4;
   };
+  constexpr bool on = true, off = false;
   static constexpr Row kRows[] = {
-      /* Stopped              */ {true, true, false, false, true, true, true, true, true},
-      /* RunningStepByStep    */ {true, false, true, true, true, false, true, false, true},
-      /* RunningTimed         */ {true, false, false, true, true, false, true, false, true},
-      /* RunningExtremelyFast */ {false, true, false, false, false, true, true, false, false},
+      {on, on, on, on, off, off, on, on, on, on, on, on},        // Stopped
+      {on, off, on, off, on, on, on, off, on, off, on, on},      // running Step by Step
+      {on, off, on, off, off, on, on, off, on, off, on, on},     // running at rates 2 to 4
+      {off, on, off, on, off, off, off, on, on, off, off, off},  // running Extremely Fast
   };
   phase_ = phase;
   const Row& r = kRows[static_cast<int>(phase)];
+  fileMenu_->setEnabled(r.file);
+  fileMenu_->setLoadingEnabled(r.open);
   menu1_->setEnabled(r.menu1);
   menustart_->setEnabled(r.start);
   menustep_->setEnabled(r.step);
@@ -313,6 +360,7 @@ void MainWindow::enterPhase(Phase phase) {
   menuloader_->setEnabled(r.loader);
   menuviewer_->setEnabled(r.viewer);
   menu3_->setEnabled(r.menu3);
+  menuview_->setEnabled(r.view);
   menu4_->setEnabled(r.menu4);
 }
 
@@ -489,10 +537,59 @@ void MainWindow::menuloader_Click() {
   if (closing_ || !menuloader_->isEnabled() || controller_->running()) return;
   const korvel::LoadOutcome outcome = korvel::menuloader(controller_->machine(), appDir_);
   controller_->clean();
+  fileMenu_->forgetCurrent();
+  useLog(korvel::chooseLogFile(appDir_, dataFolder()));
   paintRegisters();
   setRunStatus(outcome.loaded ? tr("Loaded program.bin; Start (F1) runs it from 0000H")
                               : QString::fromStdString(outcome.message));
   message(QString::fromStdString(outcome.message));
+}
+
+bool MainWindow::openProgram(const QString& path) {
+  if (closing_ || controller_->running() || path.isEmpty()) return false;
+  const QFileInfo file(path);
+  // Every kind of program file is read here, by its extension; assembly source too, once
+  // Korvel's assembler is there to read it.
+  const korvel::ProgramRead read = korvel::readProgramFile(localPath(file.absoluteFilePath()));
+  if (!read.image) {
+    message(QString::fromStdString(read.message));
+    return false;
+  }
+  controller_->loadImage(read.image->bytes);
+  useLog(korvel::chooseLogFile(localPath(file.absolutePath()), dataFolder()));
+  fileMenu_->opened(file.absoluteFilePath());
+  paintRegisters();
+  setRunStatus(
+      tr("Loaded %1; Start (F1) runs it from 0000H").arg(QString::fromStdString(read.description)));
+  return true;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (fileMenu_->isEnabled() && fileMenu_->loadingEnabled() &&
+      !droppedFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QStringList files = droppedFiles(event->mimeData());
+  if (files.isEmpty() || !fileMenu_->isEnabled() || !fileMenu_->loadingEnabled()) return;
+  event->acceptProposedAction();
+  if (files.size() > 1) {
+    message(tr("Drop one program file at a time; %1 files were dropped.").arg(files.size()));
+    return;
+  }
+  openProgram(files.first());
+}
+
+void MainWindow::useLog(const korvel::LogLocation& log) {
+  output_->setFile(log.file);
+  const QString path = QDir::toNativeSeparators(QFile::decodeName(log.file.c_str()));
+  showLogFile(logLabel_, path, log.writable);
+  if (outputPanel_) outputPanel_->setLogFile(path, log.writable);
+}
+
+const std::filesystem::path& MainWindow::logFile() const {
+  return output_->file();
 }
 
 void MainWindow::menuviewer_Click() {

@@ -1,7 +1,7 @@
-// The main window "Korvel": register display, simulation control and the menus that open
-// the program loader, the memory viewer and the help and About windows. It is a view: the
-// machine, the run and its bookkeeping live in the controller, which the window sends
-// commands to and draws from.
+// The main window "Korvel": register display, simulation control, the menus that open
+// program files, the program loader, the memory viewer and the help and About windows, and
+// the Output panel. It is a view: the machine, the run and its bookkeeping live in the
+// controller, which the window sends commands to and draws from.
 #pragma once
 
 #include <QElapsedTimer>
@@ -19,7 +19,10 @@
 
 #include "controller/controller.h"
 #include "core/machine_state.h"
+#include "peripherals/log_location.h"
+#include "ui/filemenu.h"
 #include "ui/memoryviewer.h"
+#include "ui/outputpanel.h"
 #include "ui/portinputbox.h"
 #include "ui/textwindow.h"
 
@@ -66,6 +69,10 @@ class MainWindow : public QMainWindow {
   void setMessageFunction(MessageFunction f) { showMessage_ = std::move(f); }
   void setPromptFunction(PromptFunction f) { prompt_ = std::move(f); }
   void setQuitFunction(std::function<void()> f) { quit_ = std::move(f); }
+  // The File menu's Open Program dialog; the default is QFileDialog.
+  void setFileDialogFunction(FileMenu::DialogFunction f) {
+    fileMenu_->setDialogFunction(std::move(f));
+  }
   // How long one slice of an Extremely Fast run may take before the window repaints and
   // handles pending events.
   void setPumpInterval(std::chrono::milliseconds interval) { pumpInterval_ = interval; }
@@ -74,6 +81,9 @@ class MainWindow : public QMainWindow {
   TextWindow* helpWindow() const { return helpWindow_; }
   TextWindow* aboutWindow() const { return aboutWindow_; }
   PortInputBox* portInputBox() const { return inputBox_; }
+  OutputPanel* outputPanel() const { return outputPanel_; }
+  // The out.log that OUT lines are appended to.
+  const std::filesystem::path& logFile() const;
 
   // The refresh after every command that ran instructions: the 26 value labels and the
   // current-instruction text. While the timer drives a run it paints at most once a frame.
@@ -92,11 +102,16 @@ class MainWindow : public QMainWindow {
   void menuspeed5_Click() { selectRate(5); }
   void menuhelp_Click();
   void menuabout_Click();
+  // Open, Reload, Recent, a dropped file and the command line: reads `path` (relative to
+  // the current directory) and loads it, or says why not and changes nothing.
+  bool openProgram(const QString& path);
   // One instruction of a run at rates 1 to 4 (a timer tick or a Step).
   void clock_Timer();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   class WindowOutput;
@@ -122,6 +137,8 @@ class MainWindow : public QMainWindow {
   void paintRegisters();
   void message(const QString& text);
   void setRunStatus(const QString& text);
+  // Where OUT lines go from now on; the status bar and the Output panel name the file.
+  void useLog(const korvel::LogLocation& log);
 
   std::filesystem::path appDir_;
   std::unique_ptr<WindowOutput> output_;
@@ -150,9 +167,13 @@ class MainWindow : public QMainWindow {
   QLabel* instrukcija_ = nullptr;
   QLabel* runStatus_ = nullptr;
   QLabel* counts_ = nullptr;
+  QLabel* logLabel_ = nullptr;
+  QPointer<OutputPanel> outputPanel_;
   // In the order of kRegisterFields.
   std::array<QLabel*, 26> valueLabels_{};
 
+  FileMenu* fileMenu_ = nullptr;
+  QMenu* menuview_ = nullptr;
   QMenu* menu1_ = nullptr;
   QMenu* menu2_ = nullptr;
   QMenu* menu3_ = nullptr;

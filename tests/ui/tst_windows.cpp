@@ -1,12 +1,16 @@
 // The windows driven as the user drives them, then a stress scenario of their control flow.
 #include <QAction>
+#include <QDropEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -17,27 +21,78 @@
 
 namespace {
 
-// A window in its own application directory, with its message box and quit scripted; rate-5
-// runs handle events at once.
+// A window in its own application directory, with no recent programs, its message box, file
+// dialog and quit scripted; rate-5 runs handle events at once.
 struct Fixture {
   QTemporaryDir dir;
+  bool settingsCleared = (QSettings("Korvel", "Korvel").clear(), true);
   MainWindow w{std::filesystem::path(dir.path().toStdString())};
-  QStringList messages;
+  QStringList messages, dialogFolders;
+  QString chosen;  // what the file dialog answers
   int quits = 0;
 
   Fixture() {
     w.setMessageFunction([this](const QString& text) { messages << text; });
     w.setQuitFunction([this] { ++quits; });
     w.setPumpInterval(std::chrono::milliseconds(0));
+    w.setFileDialogFunction([this](const QString& folder) {
+      dialogFolders << folder;
+      return chosen;
+    });
   }
   void load(const QByteArray& bytes) {
     for (int i = 0; i < bytes.size(); ++i) w.state().memory[i] = static_cast<quint8>(bytes[i]);
   }
+  // Writes `bytes` to `name` below the directory (creating folders); returns the path.
+  QString write(const QString& name, const QByteArray& bytes) {
+    const QString path = dir.filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) qFatal("write");
+    return path;
+  }
+  void open(const QString& path) {
+    chosen = path;
+    trigger("menuopen");
+  }
+  // The first bytes of memory, as hex digits.
+  QString memory(int n = 4) {
+    QString out;
+    for (int i = 0; i < n; ++i) out += QString::asprintf("%02X", w.state().memory[i]);
+    return out;
+  }
+  QMenu* recent() { return w.findChild<QMenu*>("menurecent"); }
+  QStringList recentCaptions() {
+    QStringList out;
+    for (QAction* a : recent()->actions()) out << a->text();
+    return out;
+  }
+  // The Output panel's lines, "~" in front of those marked undone.
+  QStringList panelLines() {
+    QStringList out;
+    const OutputPanel* panel = w.outputPanel();
+    for (int row = 0; row < panel->lineCount(); ++row)
+      out << (panel->undone(row) ? "~" : "") + panel->line(row);
+    return out;
+  }
+  // Drops `paths` on the window; whether the window took the drag.
+  bool drop(const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    QDragEnterEvent enter({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &dropped);
+    return true;
+  }
   void trigger(const char* name) { w.findChild<QAction*>(name)->trigger(); }
   void chooseRate(int n) { trigger(qPrintable(QStringLiteral("menuspeed%1").arg(n))); }
   QScrollBar* bar() { return w.memoryViewer()->findChild<QScrollBar*>("skrolbar"); }
-  QString outLog() {
-    QFile log(dir.filePath("out.log"));
+  QString outLog(const QString& path = {}) {
+    QFile log(path.isEmpty() ? dir.filePath("out.log") : path);
     return log.open(QIODevice::ReadOnly) ? QString::fromLatin1(log.readAll()) : QString();
   }
   // The texts of the named children of `parent` (by default the window), joined by blanks.
@@ -49,10 +104,12 @@ struct Fixture {
     }
     return out.join(' ');
   }
-  QString disabled() {
-    QStringList off;
-    for (const char* name : {"menu1", "menustart", "menustep", "menustop", "menu2", "menuloader",
-                             "menuviewer", "menu3", "menu4"})
+  // The disabled menus and items; the File menu's items only when asked for.
+  QString disabled(bool fileItems = false) {
+    QStringList off, names{"menufile",   "menu1",      "menustart", "menustep", "menustop", "menu2",
+                           "menuloader", "menuviewer", "menu3",     "menuview", "menu4"};
+    if (fileItems) names = QStringList{"menuopen", "menureload", "menurecent", "menuquit"} + names;
+    for (const QString& name : names)
       if (!w.findChild<QObject*>(name)->property("enabled").toBool()) off << name;
     return off.join(' ');
   }
@@ -114,7 +171,15 @@ struct Stress : Fixture {
 class TestWindows : public QObject {
   Q_OBJECT
 
+  QTemporaryDir home_;  // the user's settings and data folder, for these tests only
+
  private slots:
+  void initTestCase() {
+    QVERIFY(home_.isValid());
+    qputenv("XDG_CONFIG_HOME", home_.filePath("config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home_.filePath("data").toLocal8Bit());
+  }
+
   void startUpShowsTheResetMachineAndTheMenus() {
     Fixture f;
     QCOMPARE(f.texts("qix qiy qsp qpc qa qb qc qd qe qh ql qqa qqb qqc qqd qqe qqh qql qca qze "
@@ -132,35 +197,52 @@ class TestWindows : public QObject {
       for (QAction* a : top->menu()->actions())
         menus << a->text() + ' ' + a->shortcut().toString() + (a->isChecked() ? " *" : "");
     }
-    QCOMPARE(menus.join(" | "),
-             "&Simulation | Start F1 | Step F2 | Stop F3 | &Tools | &Program Loader Ctrl+P | "
-             "&Memory Viewer Ctrl+M | &Rate | &1 Step by Step Ctrl+F1 | &2 Slow Ctrl+F2 | "
-             "&3 Normal Ctrl+F3 | &4 Fast Ctrl+F4 * | &5 Extremely Fast Ctrl+F5 | &Help | "
-             "&Basic Help Topics Ctrl+B | &About Korvel Ctrl+A");
+    QCOMPARE(
+        menus,
+        QString(
+            "&File | &Open Program... Ctrl+O | &Reload Ctrl+R | Recent &Programs  |   | "
+            "&Quit Ctrl+Q | &Simulation | Start F1 | Step F2 | Stop F3 | &Tools | "
+            "&Program Loader Ctrl+P | &Memory Viewer Ctrl+M | &Rate | &1 Step by Step Ctrl+F1 | "
+            "&2 Slow Ctrl+F2 | &3 Normal Ctrl+F3 | &4 Fast Ctrl+F4 * | "
+            "&5 Extremely Fast Ctrl+F5 | &View | &Output Panel  | &Help | "
+            "&Basic Help Topics Ctrl+B | &About Korvel Ctrl+A")
+            .split(" | "));
+    QVERIFY(f.w.runStatus().startsWith("Open a program with File > Open Program (Ctrl+O)"));
+    QCOMPARE(f.texts("logFile"), "Log: " + f.dir.filePath("out.log"));
+    f.w.show();
+    QVERIFY(f.w.outputPanel()->isVisible() && f.w.outputPanel()->toggleViewAction()->isChecked());
     QCOMPARE(f.w.rate(), 4);
     QTest::qWait(20);  // nothing runs until Start
     QCOMPARE(f.texts("qpc"), "0000");
   }
 
   // Each row: the rate, what follows Start ("" nothing, "stop", "halt"; "inside" looks from
-  // inside the rate-5 run, "-" leaves out Start), the disabled items and the clock interval.
+  // inside the rate-5 run, "-" leaves out Start, "none" also opens no program file), the
+  // disabled items and the clock interval.
   void menusAndClockFollowThePhase() {
-    for (const QString row : {"4 -: menustep menustop / 0", "1 : menustart menuloader menu3 / 0",
-                              "2 : menustart menustep menuloader menu3 / 1500",
-                              "3 : menustart menustep menuloader menu3 / 250",
-                              "4 : menustart menustep menuloader menu3 / 1",
-                              "5 inside: menu1 menustep menustop menu2 menu3 menu4 / 0",
-                              "3 stop: menustep menustop / 0", "4 halt: menustep menustop / 0",
-                              "5 : menustep menustop / 0"}) {
+    const QString running = "menuopen menureload menurecent menustart";
+    for (const QString& row :
+         QStringList{"4 none: menureload menurecent menustep menustop / 0",
+                     "4 -: menustep menustop / 0", "1 : " + running + " menuloader menu3 / 0",
+                     "2 : " + running + " menustep menuloader menu3 / 1500",
+                     "3 : " + running + " menustep menuloader menu3 / 250",
+                     "4 : " + running + " menustep menuloader menu3 / 1",
+                     "5 inside: menufile menu1 menustep menustop menu2 menu3 menuview menu4 / 0",
+                     "3 stop: menustep menustop / 0", "4 halt: menustep menustop / 0",
+                     "5 : menustep menustop / 0"}) {
       Fixture f;
       const QString head = row.section(':', 0, 0), step = head.mid(2);
-      f.load(step == "halt" ? QByteArray("\0\x76", 2) : kLoop);
+      const QByteArray program = step == "halt" ? QByteArray("\0\x76", 2) : kLoop;
+      if (step == "none")
+        f.load(program);
+      else
+        f.open(f.write("prog.bin", program));
       f.chooseRate(row[0].digitValue());
-      if (step != "-") f.trigger("menustart");
+      if (step != "-" && step != "none") f.trigger("menustart");
       if (step == "stop") f.trigger("menustop");
       if (step == "halt") QTRY_COMPARE(f.texts("instrukcija qpc"), "HALT 0001");
       if (row[0] == '5' && step.isEmpty()) QTRY_VERIFY(f.w.lastFastRun());
-      const QString off = f.disabled();  // "inside": the rate-5 run goes on between slices
+      const QString off = f.disabled(true);  // "inside": the rate-5 run goes on between slices
       QCOMPARE(QStringLiteral("%1: %2 / %3").arg(head, off).arg(f.w.clockInterval()), row);
     }
   }
@@ -210,7 +292,8 @@ class TestWindows : public QObject {
         box->findChild<QPushButton*>("stopRun")->click();
         QVERIFY(!box->isVisible());
         QCOMPARE(f.disabled() + ' ' + QString::number(f.w.clockInterval()), "menustep menustop 0");
-        QCOMPARE(f.w.runStatus(), "Stopped at 0004H: the IN there was not given its byte (Stop run)");
+        QCOMPARE(f.w.runStatus(),
+                 "Stopped at 0004H: the IN there was not given its byte (Stop run)");
       }
       QCOMPARE(f.texts("qpc qa"), "0004 41");
       QCOMPARE(f.outLog(), "Data 41H sent to port 02H\r\n");
@@ -274,6 +357,117 @@ class TestWindows : public QObject {
                                       "Operation completed!"}));
     QCOMPARE(f.w.state().memory[2], 0x76);
     QCOMPARE(f.texts("qa"), "00");
+  }
+
+  // Open through the dialog; a refusal that changes nothing; Reload of a changed file; the
+  // recent list (newest first, eight at most, kept for the next window, a vanished file
+  // removed); the Program Loader taking memory back from the file.
+  void openReloadAndRecentPrograms() {
+    Fixture f;
+    const QString folder = f.dir.filePath("my progs");
+    f.open(f.write("my progs/prog.bin", "\x3E\x05\x76"));
+    QCOMPARE(f.memory() + ' ' + f.w.runStatus(),
+             "3E057600 Loaded prog.bin: 3 bytes at 0000H-0002H; Start (F1) runs it from 0000H");
+    QCOMPARE(f.texts("logFile") + ' ' + f.w.windowTitle(), "Log: " + folder + "/out.log Korvel");
+
+    f.w.state().A = 0x12;
+    f.open(f.write("my progs/bad.hex", ":0100000041BF\r\n:00000001FF\r\n"));
+    QCOMPARE(f.messages, QStringList("Can't load file bad.hex in the directory " + folder +
+                                     "/: line 1: bad checksum: expected BEH, found BFH"));
+    QCOMPARE(f.memory() + ' ' + QString::number(f.w.state().A, 16), "3E057600 12");
+    QCOMPARE(f.dialogFolders, QStringList({QDir::homePath(), folder}));
+
+    f.write("my progs/prog.bin", "\x3E\x07");
+    f.trigger("menureload");
+    QCOMPARE(f.memory() + ' ' + QString::number(f.w.state().A, 16), "3E070000 0");
+
+    for (char c = 'a'; c <= 'i'; ++c) f.open(f.write(QStringLiteral("%1.bin").arg(c), "\x76"));
+    QStringList expected;
+    for (char c = 'i'; c >= 'b'; --c)
+      expected << QStringLiteral("&%1 %2")
+                      .arg('i' - c + 1)
+                      .arg(f.dir.filePath(QStringLiteral("%1.bin").arg(c)));
+    QCOMPARE(f.recentCaptions(), expected);
+    QCOMPARE(MainWindow(std::filesystem::path(f.dir.path().toStdString()))
+                 .findChild<QMenu*>("menurecent")
+                 ->actions()
+                 .size(),
+             8);
+
+    f.messages.clear();
+    f.load("\x3E");
+    QVERIFY(QFile::remove(f.dir.filePath("h.bin")));
+    f.recent()->actions()[1]->trigger();
+    QCOMPARE(f.messages, QStringList("Can't find file " + f.dir.filePath("h.bin") +
+                                     "; it is removed from Recent Programs."));
+    expected.removeAt(1);
+    for (int i = 1; i < expected.size(); ++i) expected[i].replace(1, 1, QString::number(i + 1));
+    QCOMPARE(f.recentCaptions(), expected);
+    QCOMPARE(f.memory(1), "3E");
+    f.recent()->actions()[2]->trigger();  // f.bin comes first
+    QCOMPARE(f.recentCaptions()[0], "&1 " + f.dir.filePath("f.bin"));
+    QCOMPARE(f.memory(1), "76");
+
+    f.trigger("menuloader");
+    QCOMPARE(f.disabled(true), "menureload menustep menustop");
+    QCOMPARE(f.texts("logFile"), "Log: " + f.dir.filePath("out.log"));
+  }
+
+  // PROGRAM from the command line, relative to the current directory, and one that is not
+  // there; a dropped file, several files, and a drop while a run goes.
+  void commandLinePathAndDroppedFiles() {
+    Fixture f;
+    f.write("work dir/ž prog.hex", ":030000003E417608\n:00000001FF\n");
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(f.dir.filePath("work dir"));
+    const bool loaded = f.w.openProgram("ž prog.hex");
+    const bool missing = f.w.openProgram("missing.bin");
+    QDir::setCurrent(cwd);
+    QVERIFY(loaded && !missing);
+    QCOMPARE(f.memory() + ' ' + f.recentCaptions().join(' '),
+             "3E417600 &1 " + f.dir.filePath("work dir/ž prog.hex"));
+    QCOMPARE(f.messages, QStringList("Can't find file missing.bin in the directory " +
+                                     f.dir.filePath("work dir") + "/"));
+
+    QVERIFY(f.drop({f.write("d.bin", "\x76")}));
+    QCOMPARE(f.memory(1), "76");
+    QVERIFY(f.drop({f.dir.filePath("d.bin"), f.dir.filePath("work dir/ž prog.hex")}));
+    QCOMPARE(f.messages.last(), "Drop one program file at a time; 2 files were dropped.");
+    f.chooseRate(1);
+    f.trigger("menustart");
+    QVERIFY(!f.drop({f.write("e.bin", "\x3E")}));
+    QCOMPARE(f.memory(1) + ' ' + QString::number(f.messages.size()), "76 2");
+  }
+
+  // Every OUT line in the panel as out.log has it, under the log's name; markUndone marks the
+  // newest unmarked line; Clear empties the panel only. The program's folder takes no log
+  // here, so the log is in the data folder, and the window says so.
+  void outputPanelListsTheLinesOfTheLog() {
+    Fixture f;
+    const QString log =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/out.log";
+    QFile::remove(log);
+    QVERIFY(QDir(f.dir.path()).mkpath("ro/out.log"));
+    f.open(f.write("ro/outs.bin", "\x3E\x41\xD3\x01\x3C\xD3\x02\x76"));
+    QCOMPARE(f.texts("logFile") + " | " + f.texts("outputLogPath"),
+             "Log: " + log + " | Log: " + log);
+    const QString a = "Data 41H sent to port 01H", b = "Data 42H sent to port 02H";
+    f.trigger("menustart");
+    QTRY_COMPARE(f.panelLines(), QStringList({a, b}));
+    f.w.outputPanel()->markUndone();
+    QCOMPARE(f.panelLines(), QStringList({a, "~" + b}));
+    f.chooseRate(5);
+    f.trigger("menustart");
+    QTRY_COMPARE(f.panelLines(), QStringList({a, "~" + b, a, b}));
+    for (int i = 0; i < 4; ++i) f.w.outputPanel()->markUndone();
+    QCOMPARE(f.panelLines(), QStringList({"~" + a, "~" + b, "~" + a, "~" + b}));
+    f.w.outputPanel()->findChild<QPushButton*>("outputClear")->click();
+    f.w.outputPanel()->markUndone();
+    QCOMPARE(f.panelLines(), QStringList());
+    f.trigger("menustart");
+    QTRY_COMPARE(f.panelLines(), QStringList({a, b}));
+    QCOMPARE(f.outLog(log), QString(a + "\r\n" + b + "\r\n").repeated(3));
+    QVERIFY(QFileInfo(f.dir.filePath("ro/out.log")).isDir());
   }
 
   // A wrong entry or Cancel ("") asks again; a Step pressed while the box is open is refused,
@@ -439,7 +633,10 @@ instruction could not be completed.
     QWidget *help = f.w.helpWindow(), *about = f.w.aboutWindow();
     QCOMPARE(help->windowTitle() + " | " + about->windowTitle(),
              "Basic Help Topics | About Korvel");
-    QCOMPARE(f.texts("Text1", help).split('\n'), expected.split('\n'));
+    // Topics 1 to 8 as they stand; topic 9 (the File menu) after them.
+    const QString text = f.texts("Text1", help);
+    QCOMPARE(text.left(expected.size()).split('\n'), expected.split('\n'));
+    QVERIFY(text.mid(expected.size()).startsWith("9. ") && text.endsWith("\n\n"));
     QVERIFY(f.texts("Text1", about).startsWith("Korvel\n"));
     f.w.menuhelp_Click();
     f.w.menuabout_Click();
