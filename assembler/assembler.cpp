@@ -119,13 +119,11 @@ std::string echo(std::string_view text) {
   return std::string(text.substr(0, kLongestEcho)) + "...";
 }
 
+// At least four digits, as the instruction texts write addresses; negative values in their
+// 32-bit form.
 std::string hexValue(std::int32_t v) {
   char text[16];
-  if (v >= 0 && v < kMemoryEnd) {
-    std::snprintf(text, sizeof text, "%04XH", static_cast<unsigned>(v));
-  } else {
-    std::snprintf(text, sizeof text, "%08XH", static_cast<std::uint32_t>(v));
-  }
+  std::snprintf(text, sizeof text, v >= 0 ? "%04XH" : "%08XH", static_cast<std::uint32_t>(v));
   return text;
 }
 
@@ -249,7 +247,7 @@ class Assembly {
   // Reading
   void readFile(int file);
   void parseLine(int file, int line, std::string_view text);
-  bool defineLabel(const Token& name, int statement, bool equ);
+  bool defineLabel(const Token& name, const Statement& s, int statement, bool equ);
   bool splitOperands(std::span<const Token> tokens, Statement& s,
                      std::vector<std::span<const Token>>& parts);
   bool parseExpr(std::span<const Token> tokens, int endColumn, const Statement& s, Expr& expr);
@@ -348,8 +346,8 @@ void Assembly::readFile(int file) {
   }
 }
 
-bool Assembly::defineLabel(const Token& name, int statement, bool equ) {
-  const Statement& s = statements_[static_cast<std::size_t>(statement)];
+// `s` is the statement being read, which is to get the index `statement`.
+bool Assembly::defineLabel(const Token& name, const Statement& s, int statement, bool equ) {
   const std::string upper = upperCase(name.text);
   const std::string_view reg = registerWord(upper);
   if (!reg.empty() || isKeyword(upper)) {
@@ -573,7 +571,10 @@ std::string condensedForms(std::span<const Form* const> forms) {
   for (std::size_t slot = 0; slot < 2; ++slot) {
     for (const auto& [name, members] : kClasses) {
       for (std::size_t i = 0; i < items.size(); ++i) {
-        if (items[i].size() <= slot) continue;
+        if (items[i].size() <= slot ||
+            std::find(members.begin(), members.end(), items[i][slot]) == members.end()) {
+          continue;
+        }
         // The items equal to items[i] but in this slot, and whether they cover the class.
         std::vector<std::size_t> same;
         for (std::size_t j = 0; j < items.size(); ++j) {
@@ -653,7 +654,11 @@ std::string Assembly::noSuchForm(const Statement& s, std::string_view mnemonic,
   if (!countFits && forms.size() == 1 && forms[0].operands.empty()) {
     return echo(s.source) + ": " + m + " takes no operands";
   }
-  if (!countFits && ops.empty()) return m + " needs operands" + (list.empty() ? "" : ": " + list);
+  if (!countFits && ops.empty()) {
+    const bool one = std::all_of(forms.begin(), forms.end(),
+                                 [](const Form& f) { return f.operands.size() == 1; });
+    return m + (one ? " needs an operand" : " needs operands") + (list.empty() ? "" : ": " + list);
+  }
   return head + (list.empty() ? "" : "; " + m + " takes: " + list);
 }
 
@@ -780,7 +785,7 @@ void Assembly::parseDirective(Statement& s, const std::vector<std::span<const To
       break;
     case Kind::Equ:
       if (s.label < 0) {
-        error(s, s.column, "EQU needs a name before it: NAME EQU value");
+        if (s.label == -1) error(s, s.column, "EQU needs a name before it: NAME EQU value");
         s.bad = true;
         return;
       }
@@ -949,8 +954,10 @@ void Assembly::parseLine(int file, int line, std::string_view text) {
           "an instruction or a directive was expected here, not " + echo(t[i].text));
     s.bad = true;
   }
-  if (label != nullptr && defineLabel(*label, index, s.kind == Kind::Equ))
-    s.label = symbolIndex(label->text);
+  // A refused label (-2) leaves its EQU without a name and silent.
+  if (label != nullptr) {
+    s.label = defineLabel(*label, s, index, s.kind == Kind::Equ) ? symbolIndex(label->text) : -2;
+  }
   if (!lexed) s.bad = true;
 
   std::vector<std::span<const Token>> parts;

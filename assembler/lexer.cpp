@@ -138,10 +138,12 @@ bool tokenize(std::string_view line, std::vector<Token>& tokens, LexError& error
       std::int32_t value = 0;
       std::string message;
       if (!parseNumber(t, value, message)) {
+        if (allHexDigits(t)) {
+          return fail(i, std::string(t) + " is not a number; a hexadecimal number ends with H: " +
+                             std::string(t) + "H");
+        }
         if (message.find("digit") != std::string::npos) {
-          std::string hint;
-          if (allHexDigits(t)) hint = "; a hexadecimal number ends with H: " + std::string(t) + "H";
-          return fail(i, std::string(t) + " is not a number (" + message + ")" + hint);
+          return fail(i, std::string(t) + " is not a number (" + message + ")");
         }
         return fail(i, std::string(t) + ": " + message);
       }
