@@ -682,11 +682,16 @@ void Assembly::unknownMnemonic(const Statement& s, const Token& word, const Toke
                             "END", "INCLUDE"}) {
         names.emplace_back(d);
       }
-      for (const std::string& name : names) {
-        if (upper.size() > 1 && oneEditApart(upper, name)) {
-          message += "; did you mean " + name + "?";
-          break;
-        }
+      // A swapped or mistyped letter first (LDRI: LDIR), then one too many or too few.
+      const auto close = [&](bool sameLength) {
+        return std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+          return (name.size() == upper.size()) == sameLength && oneEditApart(upper, name);
+        });
+      };
+      auto suggestion = close(true);
+      if (suggestion == names.end()) suggestion = close(false);
+      if (upper.size() > 1 && suggestion != names.end()) {
+        message += "; did you mean " + *suggestion + "?";
       }
     }
   }

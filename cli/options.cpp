@@ -16,6 +16,8 @@ const char* const kUsage =
     "\n"
     "Loads PROGRAM, a raw Z80 memory image of at most 65536 bytes, at 0000H and runs it from\n"
     "0000H with all registers 0 until it meets a HALT opcode (76H) or has run N instructions.\n"
+    "A PROGRAM named *.asm, *.z80 or *.s (in any case) is Z80 assembly source: it is\n"
+    "assembled first, as korvel-asm does, and its errors are reported as FILE:LINE:COLUMN.\n"
     "\n"
     "  --steps N          run at most N instructions (decimal, default 1000000)\n"
     "  --trace            after every instruction print its address, its text and all\n"
@@ -30,7 +32,8 @@ const char* const kUsage =
     "  --help             print this text\n"
     "\n"
     "Exit status: 0 the program reached HALT, 1 the step limit ended the run, 2 an error\n"
-    "(bad command line, program file not loadable, port input ended, log not writable).\n";
+    "(bad command line, program file not loadable, assembly errors, port input ended, log not\n"
+    "writable).\n";
 
 namespace {
 

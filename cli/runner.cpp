@@ -1,5 +1,6 @@
 #include "cli/runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "assembler/assembler.h"
 #include "cli/output.h"
 #include "core/machine.h"
 #include "peripherals/loader.h"
@@ -162,6 +164,21 @@ void printDump(OutputBuffer& out, const MachineState& s, const DumpRange& range)
   }
 }
 
+// An assembly source is assembled in memory and loaded as Program Loader loads an image;
+// its errors are printed as korvel-asm prints them.
+bool loadSource(Machine& machine, const fs::path& source, std::FILE* err) {
+  const assembler::Result result = assembler::assembleFile(source);
+  for (const assembler::Diagnostic& d : result.errors) {
+    std::fprintf(err, "%s\n", assembler::formatDiagnostic(d).c_str());
+  }
+  if (!result.ok()) return false;
+  machine.clean();
+  MachineState& s = machine.state();
+  std::fill(s.memory.begin(), s.memory.end(), 0);
+  std::copy(result.image.begin(), result.image.end(), s.memory.begin());
+  return true;
+}
+
 }  // namespace
 
 int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream& in) {
@@ -178,6 +195,8 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   control.attach(machine);
 
   const fs::path program(options.program);
+  const bool source = assembler::isSourceFile(program);
+  if (source && !loadSource(machine, program, err)) return kExitError;
   std::error_code ec;
   fs::path folder = fs::absolute(program, ec).parent_path();
   if (ec) folder = program.parent_path();
@@ -185,7 +204,9 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   for (char& c : shownName) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  const LoadOutcome loaded = loadImage(machine, program, shownName, shownDirectory(folder));
+  const LoadOutcome loaded = source
+                                 ? LoadOutcome{true, kLoadCompleted}
+                                 : loadImage(machine, program, shownName, shownDirectory(folder));
   if (!loaded.loaded) {
     printError(err, loaded.message);
     return kExitError;
