@@ -27,7 +27,7 @@ namespace dc = decoding;
 
 constexpr std::int32_t kMemoryEnd = 0x10000;
 constexpr std::size_t kMaxLines = 1'000'000;  // all files together
-constexpr std::size_t kMaxTotalBytes = std::size_t{64} << 20;
+constexpr std::size_t kMaxTotalBytes = std::size_t{16} << 20;
 constexpr std::size_t kMaxIncludeDepth = 16;
 constexpr std::size_t kLongestEcho = 40;
 

@@ -85,6 +85,13 @@ bool parseNumber(std::string_view t, std::int32_t& value, std::string& message) 
   return parseDigits(t.substr(0, t.size() - 1), base, value, message);
 }
 
+// A token as messages quote it: long ones are cut short.
+std::string shown(std::string_view token) {
+  constexpr std::size_t kLongest = 20;
+  if (token.size() <= kLongest) return std::string(token);
+  return std::string(token.substr(0, kLongest)) + "...";
+}
+
 }  // namespace
 
 std::string upperCase(std::string_view text) {
@@ -138,32 +145,34 @@ bool tokenize(std::string_view line, std::vector<Token>& tokens, LexError& error
       std::int32_t value = 0;
       std::string message;
       if (!parseNumber(t, value, message)) {
-        if (allHexDigits(t)) {
-          return fail(i, std::string(t) + " is not a number; a hexadecimal number ends with H: " +
-                             std::string(t) + "H");
-        }
         if (message.find("digit") != std::string::npos) {
-          return fail(i, std::string(t) + " is not a number (" + message + ")");
+          if (allHexDigits(t)) {
+            return fail(i, shown(t) + " is not a number; a hexadecimal number ends with H: " +
+                               shown(t) + "H");
+          }
+          return fail(i, shown(t) + " is not a number (" + message + ")");
         }
-        return fail(i, std::string(t) + ": " + message);
+        return fail(i, shown(t) + ": " + message);
       }
       push(TokenKind::Number, end - i, value);
       continue;
     }
-    if ((c == '$' || c == '%') && !(c == '%' && valueEnds())) {
+    // % is binary when a digit follows at once and it does not stand between two values:
+    // "DB %101", "LD A,%101", but "7 % 3" and "7%3".
+    const bool binary = c == '%' && i + 1 < line.size() &&
+                        (line[i + 1] == '0' || line[i + 1] == '1') &&
+                        (!valueEnds() || line[i - 1] == ' ' || line[i - 1] == '\t');
+    if (c == '$' || binary) {
       std::size_t end = i + 1;
       while (end < line.size() && isAlnum(line[end])) ++end;
       if (end == i + 1) {
-        if (c == '$') {
-          push(TokenKind::Dollar, 1);
-          continue;
-        }
-        return fail(i, "'%' needs binary digits after it (%1010) or a value before it (7 % 3)");
+        push(TokenKind::Dollar, 1);
+        continue;
       }
       std::int32_t value = 0;
       std::string message;
       if (!parseDigits(line.substr(i + 1, end - i - 1), c == '$' ? 16 : 2, value, message)) {
-        return fail(i, std::string(line.substr(i, end - i)) + " is not a number (" + message + ")");
+        return fail(i, shown(line.substr(i, end - i)) + " is not a number (" + message + ")");
       }
       push(TokenKind::Number, end - i, value);
       continue;

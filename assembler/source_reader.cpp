@@ -45,12 +45,7 @@ bool readSource(const fs::path& path, std::string& text, std::string& reason) {
   for (;;) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, in.get());
     text.append(buffer, n);
-    if (text.size() > kMaxSourceBytes) {
-      reason = "it is larger than " + std::to_string(kMaxSourceBytes >> 20) +
-               " MB, too large for a source";
-      return false;
-    }
-    if (n < sizeof buffer) break;
+    if (n < sizeof buffer || text.size() > kMaxSourceBytes) break;
   }
   if (std::ferror(in.get())) {
     reason = std::strerror(errno != 0 ? errno : EIO);
@@ -60,6 +55,11 @@ bool readSource(const fs::path& path, std::string& text, std::string& reason) {
 }
 
 bool checkSourceText(const std::string& text, std::string& reason) {
+  if (text.size() > kMaxSourceBytes) {
+    reason = "it is larger than " + std::to_string(kMaxSourceBytes >> 20) +
+             " MB, too large for a source";
+    return false;
+  }
   const std::size_t zero = text.find('\0');
   if (zero == std::string::npos) return true;
   reason = "it is not a text file (byte 00H at offset " + std::to_string(zero) +

@@ -8,7 +8,7 @@
 
 namespace korvel::assembler {
 
-inline constexpr std::size_t kMaxSourceBytes = std::size_t{32} << 20;
+inline constexpr std::size_t kMaxSourceBytes = std::size_t{8} << 20;
 
 // The whole file into `text`; false with the reason in plain words.
 bool readSource(const std::filesystem::path& path, std::string& text, std::string& reason);
