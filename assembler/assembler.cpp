@@ -198,6 +198,11 @@ class ErrorList {
     if (kept_.size() > kKept) kept_.pop_back();
   }
   bool empty() const { return total_ == 0; }
+  // Whether an error at this place would be among those shown; when not, its message need
+  // not be worked out, only counted.
+  bool shows(std::uint32_t order, int column) const {
+    return kept_.size() < kKept || Key{order, column, total_ + 1} < kept_.back().first;
+  }
   std::vector<Diagnostic> take() {
     std::vector<Diagnostic> out;
     for (std::size_t i = 0; i < kept_.size() && i + 1 < kKept; ++i) {
@@ -270,7 +275,8 @@ class Assembly {
   std::optional<std::int32_t> valueNow(const Operand& op, int statement, const char* what);
   std::optional<std::int32_t> value(const Operand& op, int statement);
   bool encode(int statement, Bytes& bytes);
-  void write(int statement, std::int32_t address, std::uint8_t byte);
+  void checkOverlaps();
+  void write(std::int32_t address, std::uint8_t byte);
 
   // Results
   std::string listing() const;
@@ -308,9 +314,7 @@ class Assembly {
   std::vector<std::int32_t> stack_;
   std::vector<int> resolving_;
   std::vector<std::uint8_t> memory_;
-  std::vector<int> owner_;  // the statement that wrote each address, or -1
   std::int32_t imageSize_ = 0;
-  int overlapReported_ = -1;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -578,10 +582,11 @@ std::string condensedForms(std::span<const Form* const> forms) {
         // The items equal to items[i] but in this slot, and whether they cover the class.
         std::vector<std::size_t> same;
         for (std::size_t j = 0; j < items.size(); ++j) {
-          std::vector<std::string> a = items[i], b = items[j];
-          if (a.size() != b.size()) continue;
-          a[slot] = b[slot] = "";
-          if (a == b) same.push_back(j);
+          bool equal = items[j].size() == items[i].size();
+          for (std::size_t k = 0; equal && k < items[i].size(); ++k) {
+            equal = k == slot || items[i][k] == items[j][k];
+          }
+          if (equal) same.push_back(j);
         }
         const bool covers = std::all_of(members.begin(), members.end(), [&](const std::string& m) {
           return std::any_of(same.begin(), same.end(),
@@ -663,6 +668,7 @@ std::string Assembly::noSuchForm(const Statement& s, std::string_view mnemonic,
 }
 
 void Assembly::unknownMnemonic(const Statement& s, const Token& word, const Token* next) {
+  if (!errors_.shows(s.order, word.column)) return error(s, word.column, {});  // counted only
   const std::string upper = upperCase(word.text);
   std::string message;
   if (isUndocumentedShift(upper)) {
@@ -755,8 +761,12 @@ void Assembly::parseInstruction(Statement& s, std::string_view mnemonic,
     if ((form = findForm(forms, other)) != nullptr) ops = std::move(other);
   }
   if (form == nullptr) {
-    const std::optional<std::string> undocumented = undocumentedForm(mnemonic, ops);
-    error(s, s.column, undocumented ? *undocumented : noSuchForm(s, mnemonic, ops));
+    if (!errors_.shows(s.order, s.column)) {
+      error(s, s.column, {});  // counted only
+    } else {
+      const std::optional<std::string> undocumented = undocumentedForm(mnemonic, ops);
+      error(s, s.column, undocumented ? *undocumented : noSuchForm(s, mnemonic, ops));
+    }
     s.bad = true;
     return;
   }
@@ -1188,26 +1198,47 @@ void Assembly::passOne() {
   placedUpTo_ = statements_.size();
 }
 
-void Assembly::write(int statement, std::int32_t address, std::uint8_t byte) {
-  if (address >= kMemoryEnd) return;  // reported by pass one
-  const auto a = static_cast<std::size_t>(address);
-  int& owner = owner_[a];
-  if (owner >= 0 && owner != statement) {
-    const Statement& s = statements_[static_cast<std::size_t>(statement)];
-    // One message for the statement, at the first address it finds taken.
-    if (overlapReported_ != statement) {
-      overlapReported_ = statement;
-      const Statement& first = statements_[static_cast<std::size_t>(owner)];
-      error(s, s.column,
-            "this overwrites " + hexValue(address) + ", already written by " +
-                (first.file == s.file ? "line " + std::to_string(first.line) : where(owner)) +
-                ": an ORG that goes back may only fill addresses still free");
+// Every address may be filled once. The statements' ranges, sorted by address, are swept
+// with the range that reaches furthest so far; a range that starts inside it overlaps, and
+// the later of the two in the source is the one at fault.
+void Assembly::checkOverlaps() {
+  struct Range {
+    std::int32_t begin, end;
+    int statement;
+  };
+  std::vector<Range> ranges;
+  for (std::size_t k = 0; k < statements_.size(); ++k) {
+    const Statement& s = statements_[k];
+    if (!s.bad && s.size > 0 && s.kind != Kind::Equ && s.address < kMemoryEnd) {
+      ranges.push_back({s.address, std::min(s.address + s.size, kMemoryEnd), static_cast<int>(k)});
     }
-    return;
   }
-  memory_[a] = byte;
-  owner = statement;
-  imageSize_ = std::max(imageSize_, address + 1);
+  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.statement < b.statement;
+  });
+  std::vector<bool> reported(statements_.size());
+  const Range* reach = nullptr;
+  for (const Range& r : ranges) {
+    if (reach != nullptr && r.begin < reach->end) {
+      const int later = std::max(r.statement, reach->statement);
+      const int earlier = std::min(r.statement, reach->statement);
+      const Statement& s = statements_[static_cast<std::size_t>(later)];
+      const Statement& first = statements_[static_cast<std::size_t>(earlier)];
+      if (!reported[static_cast<std::size_t>(later)]) {
+        reported[static_cast<std::size_t>(later)] = true;
+        error(s, s.column,
+              "this overwrites " + hexValue(r.begin) + ", already written by " +
+                  (first.file == s.file ? "line " + std::to_string(first.line) : where(earlier)) +
+                  ": an ORG that goes back may only fill addresses still free");
+      }
+    }
+    if (reach == nullptr || r.end > reach->end) reach = &r;
+    imageSize_ = std::max(imageSize_, r.end);
+  }
+}
+
+void Assembly::write(std::int32_t address, std::uint8_t byte) {
+  if (address < kMemoryEnd) memory_[static_cast<std::size_t>(address)] = byte;
 }
 
 bool Assembly::encode(int statement, Bytes& bytes) {
@@ -1301,14 +1332,13 @@ bool Assembly::encode(int statement, Bytes& bytes) {
 
 void Assembly::passTwo() {
   memory_.assign(kMemoryEnd, 0);
-  owner_.assign(kMemoryEnd, -1);
   for (std::size_t k = 0; k < statements_.size(); ++k) {
     const Statement& s = statements_[k];
     const int index = static_cast<int>(k);
     if (s.bad) continue;
     const std::span<const Operand> ops = operandsOf(s);
     std::int32_t address = s.address;
-    const auto put = [&](std::uint8_t byte) { write(index, address++, byte); };
+    const auto put = [&](std::uint8_t byte) { write(address++, byte); };
     switch (s.kind) {
       case Kind::Equ:
         if (symbols_[static_cast<std::size_t>(s.label)].state == SymbolState::Equ) {
@@ -1456,6 +1486,7 @@ Result Assembly::run(const fs::path& path, std::string shown,
   readFile(0);
 
   passOne();
+  checkOverlaps();
   passTwo();
   if (!errors_.empty()) {
     result.errors = errors_.take();
