@@ -552,12 +552,18 @@ bool isAlu(std::string_view m) {
 // Lists forms the way a Z80 manual groups them: a slot that runs through all of B C D E H L A
 // becomes r, all eight conditions (or the four of JR) cc, all of BC DE HL SP rr.
 std::string condensedForms(std::span<const Form* const> forms) {
-  static const std::vector<std::pair<const char*, std::vector<std::string>>> kClasses = {
-      {"r", {"B", "C", "D", "E", "H", "L", "A"}},
-      {"cc", {"NZ", "Z", "NC", "C", "PO", "PE", "P", "M"}},
-      {"cc", {"NZ", "Z", "NC", "C"}},
-      {"rr", {"BC", "DE", "HL", "SP"}},
-  };
+  static const std::vector<std::pair<const char*, std::vector<std::string>>> kClasses = [] {
+    std::vector<std::string> r(std::begin(dc::kRegisterNames), std::end(dc::kRegisterNames));
+    r.erase(r.begin() + dc::kCodeHLCell);
+    const std::vector<std::string> cc(std::begin(dc::kConditionNames),
+                                      std::end(dc::kConditionNames));
+    return std::vector<std::pair<const char*, std::vector<std::string>>>{
+        {"r", r},
+        {"cc", cc},
+        {"cc", {cc.begin(), cc.begin() + 4}},  // JR tests only NZ, Z, NC and C
+        {"rr", {std::begin(dc::kPairNames), std::end(dc::kPairNames)}},
+    };
+  }();
   if (forms.empty()) return {};
   const std::string mnemonic = forms.front()->mnemonic;
   std::vector<std::vector<std::string>> items;
@@ -721,7 +727,8 @@ std::optional<std::string> undocumentedForm(std::string_view m, std::span<const 
   if (m == "OUT" && ops.size() == 2 && isPortC(0) && ops[1].kind == OperandKind::Immediate) {
     return "OUT (C),0" + korvel + "; OUT (C),r writes B, C, D, E, H, L or A";
   }
-  const bool bitOp = m == "BIT" || m == "RES" || m == "SET";
+  const bool bitOp = std::any_of(std::begin(dc::kBitOpNames), std::end(dc::kBitOpNames),
+                                 [m](const char* b) { return b != nullptr && m == b; });
   const bool rotate = std::any_of(std::begin(dc::kRotateNames), std::end(dc::kRotateNames),
                                   [m](const char* r) { return r != nullptr && m == r; });
   const std::size_t cell = bitOp ? 1 : 0;

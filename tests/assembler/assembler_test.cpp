@@ -38,8 +38,8 @@ TEST(Assembler, SnippetsMakeTheirBytes) {
   const std::pair<const char*, const char*> kCases[] = {
       // Every notation of a number.
       {" ld a,255\n ld a,0FFH\n ld a,0ffh\n ld a,0xFF\n ld a,$FF\n ld a,11111111B\n"
-       " ld a,%11111111\n ld a,377Q\n ld a,377o\n ld a,'A'",
-       "3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E 41"},
+       " ld a,%11111111\n ld a,377q\n ld a,377O\n ld a,'A'\n db 1b,7Q,7o,9D",
+       "3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E FF 3E 41 01 07 07 09"},
       // C's precedence, truncating division, arithmetic right shift, % as modulo after a value.
       {" dw 2+3*4,(2+3)*4,1<<4|1,1+2<<1,-7/2,-7%2,-8>>1,~0&0FFH,6^3,LOW(1234H),HIGH(1234H)\n"
        " db %101,7 % 3",
@@ -143,6 +143,8 @@ TEST(Assembler, EveryErrorHasItsPlaceAndReason) {
       {" ld a,(hl+1)", "1:10: (HL) takes no displacement; only (IX+d) and (IY+d) do"},
       {" ld a,12AB", "1:7: 12AB is not a number; a hexadecimal number ends with H: 12ABH"},
       {"u equ v\nv equ u", "2:7: circular EQU: u -> v -> u (each needs the next to have a value)"},
+      {"a1 equ b1\nb1 equ c1+1\nc1 equ b1",
+       "3:8: circular EQU: b1 -> c1 -> b1 (each needs the next to have a value)"},
       {" equ 5", "1:2: EQU needs a name before it: NAME EQU value"},
       {" end 5", "1:6: END takes no operand (a program always starts at 0000H)"},
       {" include \"none.asm\"", "1:10: cannot read none.asm: No such file or directory"},
@@ -177,19 +179,26 @@ TEST(Assembler, EveryErrorHasItsPlaceAndReason) {
 TEST(Assembler, AllErrorsComeInSourceOrderUpToFifty) {
   // The first error is found only in pass two, the others while reading.
   std::string source = " ld a,300\n";
-  for (int i = 0; i < 60; ++i) source += " bad\n";
-  const Result r = assembleText(source, "t.asm");
-  ASSERT_EQ(r.errors.size(), 51u);
+  for (int i = 1; i < 50; ++i) source += " bad\n";
+  Result r = assembleText(source, "t.asm");
+  ASSERT_EQ(r.errors.size(), 50u);
   EXPECT_EQ(r.errors[0].line, 1);
   EXPECT_EQ(r.errors[49].line, 50);
+  r = assembleText(source + " bad\n", "t.asm");
+  ASSERT_EQ(r.errors.size(), 51u);
+  EXPECT_EQ(r.errors[49].line, 50);
   EXPECT_EQ(formatDiagnostic(r.errors[50]),
-            "t.asm:51:2: error: too many errors: 61 in all, the first 50 are shown");
+            "t.asm:51:2: error: too many errors: 51 in all, the first 50 are shown");
+  // Two statements inside one earlier range: each is reported.
+  r = assembleText(" ds 10\n org 2\n nop\n org 5\n nop", "t.asm");
+  ASSERT_EQ(r.errors.size(), 2u);
+  EXPECT_TRUE(r.errors[0].line == 3 && r.errors[1].line == 5);
 }
 
 TEST(Assembler, ListingSymbolsHexAndLines) {
   const Result r = assembleText(
       "; demo\nstart: ld a,5\n       jr start\n       org 10H\nmsg:   db \"AB\",0,1,2,3\n"
-      "n      equ -1\n",
+      "n      equ -1\n       ds 17,0EEH\n",
       "demo.asm");
   ASSERT_EQ(errorsOf(r), "");
   EXPECT_EQ(r.listing,
@@ -199,17 +208,21 @@ TEST(Assembler, ListingSymbolsHexAndLines) {
             "0010                   4         org 10H\n"
             "0010  41 42 00 01      5  msg:   db \"AB\",0,1,2,3\n"
             "0014  02 03\n"
-            "      = FFFFFFFFH      6  n      equ -1\n");
+            "      = FFFFFFFFH      6  n      equ -1\n"
+            "0016  EE EE EE EE      7         ds 17,0EEH\n");
   EXPECT_EQ(symbolTable(r),
             "msg    0010H           16  label  demo.asm:5\n"
             "n      FFFFFFFFH           -1  EQU    demo.asm:6\n"
             "start  0000H            0  label  demo.asm:2\n");
-  EXPECT_EQ(intelHex(r), ":040000003E0518FCA5\n:0600100041420001020361\n:00000001FF\n");
+  EXPECT_EQ(intelHex(r),
+            ":040000003E0518FCA5\n:10001000414200010203EEEEEEEEEEEEEEEEEEEE0B\n"
+            ":07002000EEEEEEEEEEEEEE57\n:00000001FF\n");
   ASSERT_NE(lineAt(r, 0x0003), nullptr);
   EXPECT_EQ(lineAt(r, 0x0003)->line, 3);
   EXPECT_EQ(lineAt(r, 0x0015)->line, 5);
   EXPECT_EQ(lineAt(r, 0x0004), nullptr);
-  EXPECT_EQ(lineAt(r, 0x0016), nullptr);
+  EXPECT_EQ(lineAt(r, 0x0016)->line, 7);
+  EXPECT_EQ(lineAt(r, 0x0027), nullptr);
 }
 
 TEST(Assembler, IncludesAreReadBesideTheFileThatNamesThem) {
