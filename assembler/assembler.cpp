@@ -77,12 +77,13 @@ bool isCondition(std::string_view upper) {
 
 enum class Kind : std::uint8_t { Label, Instruction, Org, Equ, Db, Dw, Ds, Include, End };
 
+constexpr std::pair<const char*, Kind> kDirectives[] = {
+    {"ORG", Kind::Org}, {"EQU", Kind::Equ}, {"DB", Kind::Db},   {"DEFB", Kind::Db},
+    {"DM", Kind::Db},   {"DEFM", Kind::Db}, {"DW", Kind::Dw},   {"DEFW", Kind::Dw},
+    {"DS", Kind::Ds},   {"DEFS", Kind::Ds}, {"END", Kind::End}, {"INCLUDE", Kind::Include},
+};
+
 std::optional<Kind> directive(std::string_view upper) {
-  static const std::pair<const char*, Kind> kDirectives[] = {
-      {"ORG", Kind::Org}, {"EQU", Kind::Equ}, {"DB", Kind::Db},   {"DEFB", Kind::Db},
-      {"DM", Kind::Db},   {"DEFM", Kind::Db}, {"DW", Kind::Dw},   {"DEFW", Kind::Dw},
-      {"DS", Kind::Ds},   {"DEFS", Kind::Ds}, {"END", Kind::End}, {"INCLUDE", Kind::Include},
-  };
   for (const auto& [name, kind] : kDirectives) {
     if (upper == name) return kind;
   }
@@ -359,14 +360,14 @@ bool Assembly::defineLabel(const Token& name, const Statement& s, int statement,
                            ? (isCondition(upper) && upper != "C" ? "a condition" : "a register")
                        : directive(upper) ? "a directive"
                                           : "an instruction";
-    error(s, name.column, std::string(name.text) + " cannot be a label: it is the name of " + what);
+    error(s, name.column, echo(name.text) + " cannot be a label: it is the name of " + what);
     return false;
   }
   const int index = symbolIndex(name.text);
   SymbolEntry& sym = symbols_[static_cast<std::size_t>(index)];
   if (sym.state != SymbolState::Undefined) {
     error(s, name.column,
-          "label " + std::string(name.text) + " is already defined at " + where(sym.statement));
+          "label " + echo(name.text) + " is already defined at " + where(sym.statement));
     return false;
   }
   sym.name = std::string(name.text);
@@ -686,14 +687,11 @@ void Assembly::unknownMnemonic(const Statement& s, const Token& word, const Toke
     const std::string nextUpper =
         next != nullptr && next->kind == TokenKind::Name ? upperCase(next->text) : std::string();
     if (!nextUpper.empty() && isKeyword(nextUpper)) {
-      message += "; if " + std::string(word.text) +
+      message += "; if " + echo(word.text) +
                  " is a label, end it with a colon or start it in the first column";
     } else {
       std::vector<std::string> names = InstructionTable::instance().mnemonics();
-      for (const char* d : {"ORG", "EQU", "DB", "DEFB", "DM", "DEFM", "DW", "DEFW", "DS", "DEFS",
-                            "END", "INCLUDE"}) {
-        names.emplace_back(d);
-      }
+      for (const auto& d : kDirectives) names.emplace_back(d.first);
       // A swapped or mistyped letter first (LDRI: LDIR), then one too many or too few.
       const auto close = [&](bool sameLength) {
         return std::find_if(names.begin(), names.end(), [&](const std::string& name) {
@@ -960,6 +958,21 @@ void Assembly::parseLine(int file, int line, std::string_view text) {
     return;
   }
   if (i < t.size()) s.column = t[i].column;
+  // After a character that cannot be read only the label counts, so that one mistake
+  // gives one message.
+  if (!lexed) {
+    s.bad = true;
+    if (label != nullptr) {
+      const bool equ = i < t.size() && upperCase(t[i].text) == "EQU";
+      if (defineLabel(*label, s, index, equ)) {
+        s.label = symbolIndex(label->text);
+        if (equ) symbols_[static_cast<std::size_t>(s.label)].state = SymbolState::Failed;
+      }
+    }
+    listingLines_.back().statement = index;
+    statements_.push_back(s);
+    return;
+  }
   if (i < t.size() && t[i].kind == TokenKind::Name) {
     s.source = spanText(std::span<const Token>(t).subspan(i));
     const std::string upper = upperCase(t[i].text);
@@ -980,7 +993,6 @@ void Assembly::parseLine(int file, int line, std::string_view text) {
   if (label != nullptr) {
     s.label = defineLabel(*label, s, index, s.kind == Kind::Equ) ? symbolIndex(label->text) : -2;
   }
-  if (!lexed) s.bad = true;
 
   std::vector<std::span<const Token>> parts;
   if (!s.bad && i < t.size() && splitOperands(std::span<const Token>(t).subspan(i + 1), s, parts)) {
@@ -1021,12 +1033,12 @@ Value Assembly::evaluateOnce(const Expr& e, int statement) {
         SymbolEntry& y = symbols_[static_cast<std::size_t>(item.value)];
         switch (y.state) {
           case SymbolState::Undefined: {
-            std::string message = "undefined label " + y.name;
+            std::string message = "undefined label " + echo(y.name);
             const std::string upper = upperCase(y.name);
             if (upper.size() > 1 && upper.back() == 'H' &&
                 upper.find_first_not_of("0123456789ABCDEF") == upper.size() - 1) {
-              message +=
-                  "; a hexadecimal number that starts with a letter needs a 0 in front: 0" + y.name;
+              message += "; a hexadecimal number that starts with a letter needs a 0 in front: 0" +
+                         echo(y.name);
             }
             error(s, item.column, message);
             return {Status::Failed};
@@ -1085,15 +1097,15 @@ Value Assembly::resolve(int symbol) {
           std::string chain;
           constexpr std::ptrdiff_t kMostNamed = 8;
           if (resolving_.end() - start > kMostNamed) {
-            chain = needed.name + " -> ... -> " + y.name;
+            chain = echo(needed.name) + " -> ... -> " + echo(y.name);
           } else {
             for (auto r = start; r != resolving_.end(); ++r) {
-              chain += symbols_[static_cast<std::size_t>(*r)].name + " -> ";
+              chain += echo(symbols_[static_cast<std::size_t>(*r)].name) + " -> ";
             }
             chain.resize(chain.size() - 4);
           }
           error(s, v.column,
-                "circular EQU: " + chain + " -> " + needed.name +
+                "circular EQU: " + chain + " -> " + echo(needed.name) +
                     " (each needs the next to have a value)");
           return failAll();
         }
@@ -1126,7 +1138,7 @@ std::optional<std::int32_t> Assembly::valueNow(const Operand& op, int statement,
   if (v.status == Status::Ok) return v.value;
   if (v.status == Status::Unknown) {
     const std::string name =
-        v.symbol >= 0 ? symbols_[static_cast<std::size_t>(v.symbol)].name : std::string("$");
+        v.symbol >= 0 ? echo(symbols_[static_cast<std::size_t>(v.symbol)].name) : std::string("$");
     error(statements_[static_cast<std::size_t>(statement)], op.column,
           std::string(what) + " needs a value known where it stands, but " + name +
               " depends on an address further down");
