@@ -55,8 +55,10 @@ std::string intelHex(const Result& result) {
 }
 
 std::string symbolTable(const Result& result) {
+  // Names line up in a column as wide as the longest, up to 24; longer ones push it out.
+  constexpr std::size_t kWidest = 24;
   std::size_t width = 0;
-  for (const Symbol& s : result.symbols) width = std::max(width, s.name.size());
+  for (const Symbol& s : result.symbols) width = std::max(width, std::min(s.name.size(), kWidest));
   std::string out;
   char value[64];
   for (const Symbol& s : result.symbols) {
@@ -67,8 +69,8 @@ std::string symbolTable(const Result& result) {
       std::snprintf(value, sizeof value, "  %08XH  %11d  ", static_cast<std::uint32_t>(s.value),
                     s.value);
     }
-    out += s.name + std::string(width - s.name.size(), ' ') + value + (s.equ ? "EQU  " : "label") +
-           "  " + s.file + ":" + std::to_string(s.line) + "\n";
+    out += s.name + std::string(width - std::min(width, s.name.size()), ' ') + value +
+           (s.equ ? "EQU  " : "label") + "  " + s.file + ":" + std::to_string(s.line) + "\n";
   }
   return out;
 }

@@ -19,7 +19,7 @@ constexpr Fields fields(std::int32_t op) {
 // The prefixes that hand an instruction to another page.
 inline constexpr std::int32_t kPrefixCB = 0xCB;
 inline constexpr std::int32_t kPrefixED = 0xED;
-// DD selects IX and FD selects IY: one page body serves both through these.
+// DD selects IX and FD selects IY, in the same order in both tables.
 inline constexpr std::int32_t kIndexPrefixes[2] = {0xDD, 0xFD};
 inline constexpr const char* kIndexNames[2] = {"IX", "IY"};
 

@@ -4,11 +4,13 @@
 // from the assembler's documented results (assembler/assembler.h), not from its code:
 //   - errors: at most 50 and one "too many errors", each with a place and a reason;
 //   - success: an image of at most 64 KB whose last byte some line wrote, lines sorted by
-//     address without overlaps and found again by lineAt, symbols sorted, a listing, and
-//     Intel HEX that reads back to the image with correct checksums;
+//     address without overlaps and found again by lineAt, symbols sorted and one line each
+//     in the symbol table, a listing, and Intel HEX that reads back to the image with
+//     correct checksums;
 //   - the same text gives the same result a second time.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -132,6 +134,9 @@ void check(const as::Result& r) {
     expect(a < b, "symbols not sorted, or one defined twice");
   }
   expect(!r.listing.empty() || r.lines.empty(), "no listing");
+  const std::string table = as::symbolTable(r);
+  expect(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')) == r.symbols.size(),
+         "the symbol table does not hold one line per symbol");
   checkHex(r);
 }
 
