@@ -15,7 +15,7 @@ build="${KORVEL_FUZZ_BUILD_DIR:-build-fuzz}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DKORVEL_FUZZ=ON -DKORVEL_GUI=OFF -DKORVEL_TESTS=OFF \
   -DKORVEL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target fuzz_core fuzz_cli fuzz_hex
+cmake --build "$build" -j2 --target fuzz_core fuzz_cli fuzz_hex fuzz_asm
 
 mkdir -p "$build/artifacts"
 artifacts="$(cd "$build/artifacts" && pwd)"
@@ -23,7 +23,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for target in core cli hex; do
+for target in core cli hex asm; do
   corpus="$work/$target"
   mkdir -p "$corpus"
   cp fuzz/corpus/"$target"/* "$corpus"/

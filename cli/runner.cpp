@@ -149,7 +149,11 @@ int run(const Options& options, std::FILE* outFile, std::FILE* err, std::istream
   // A raw image, or Intel HEX by its extension; checked whole before it reaches memory.
   const ProgramRead program = readProgramFile(fs::path(options.program));
   if (!program.image) {
-    printError(err, program.message);
+    // The assembler's messages name their file and line themselves, as compilers do.
+    if (program.assemblerErrors)
+      std::fprintf(err, "%s\n", program.message.c_str());
+    else
+      printError(err, program.message);
     return kExitError;
   }
   placeProgram(controller.machine(), *program.image);

@@ -19,6 +19,13 @@ constexpr Fields fields(std::int32_t op) {
   return {op >> 6, (op >> 3) & 7, op & 7, (op >> 4) & 3, (op >> 3) & 1};
 }
 
+// The prefixes that hand an instruction to another page.
+inline constexpr std::int32_t kPrefixCB = 0xCB;
+inline constexpr std::int32_t kPrefixED = 0xED;
+// DD selects IX and FD selects IY, in the same order in both tables.
+inline constexpr std::int32_t kIndexPrefixes[2] = {0xDD, 0xFD};
+inline constexpr const char* kIndexNames[2] = {"IX", "IY"};
+
 // Register codes 0..7; code 6 is the memory cell at HL.
 inline constexpr int kCodeHLCell = 6;
 inline constexpr const char* kRegisterNames[8] = {"B", "C", "D", "E", "H", "L", "(HL)", "A"};
@@ -46,11 +53,22 @@ inline constexpr const char* kAluNames[8] = {"ADD A,", "ADC A,", "SUB ", "SBC A,
                                              "AND ",   "XOR ",   "OR ",  "CP "};
 inline constexpr const char* kAccumulatorOps[8] = {"RLCA", "RRCA", "RLA", "RRA",
                                                    "DAA",  "CPL",  "SCF", "CCF"};
+// Main page x = 3, z = 1, q = 1, by p.
+inline constexpr const char* kMainGroupNames[4] = {"RET", "EXX", "JP (HL)", "LD SP,HL"};
 // CB-page rotates and shifts by y; 6 is the undocumented group that is not decoded.
 inline constexpr const char* kRotateNames[8] = {"RLC", "RRC", "RL",    "RR",
                                                 "SLA", "SRA", nullptr, "SRL"};
 inline constexpr int kUndocumentedShift = 6;
+inline constexpr const char* kUndocumentedShiftName = "SLL";
 inline constexpr const char* kBitOpNames[4] = {nullptr, "BIT", "RES", "SET"};
+// ED page x = 1, z = 4..7, by [z - 4][y]; nullptr where the byte is decoded otherwise or
+// not at all.
+inline constexpr const char* kEdFixedNames[4][8] = {
+    {"NEG"},
+    {"RETN", "RETI"},
+    {"IM 0", nullptr, "IM 1", "IM 2"},
+    {"LD I,A", "LD R,A", "LD A,I", "LD A,R", "RRD", "RLD"},
+};
 // ED block instructions by [y - 4][z].
 inline constexpr const char* kBlockNames[4][4] = {{"LDI", "CPI", "INI", "OUTI"},
                                                   {"LDD", "CPD", "IND", "OUTD"},

@@ -54,13 +54,6 @@ void cbPageText(TextWriter& w, std::int32_t op) {
 }
 
 void edPageText(TextWriter& w, std::int32_t op, std::int32_t low, std::int32_t high) {
-  static constexpr const char* kFixed[8][8] = {
-      // by z = 4..7 and y; nullptr where z/y is decoded otherwise
-      {"NEG"},
-      {"RETN", "RETI"},
-      {"IM 0", nullptr, "IM 1", "IM 2"},
-      {"LD I,A", "LD R,A", "LD A,I", "LD A,R", "RRD", "RLD"},
-  };
   const decoding::Fields f = fields(op);
   if (f.x == 2) {
     w << decoding::kBlockNames[f.y - 4][f.z];
@@ -80,7 +73,7 @@ void edPageText(TextWriter& w, std::int32_t op, std::int32_t low, std::int32_t h
         w.word(low, high) << ')';
       }
       break;
-    default: w << kFixed[f.z - 4][f.y]; break;
+    default: w << decoding::kEdFixedNames[f.z - 4][f.y]; break;
   }
 }
 
@@ -238,8 +231,7 @@ void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
           if (f.q == 0) {
             w << "POP " << decoding::kStackPairNames[f.p];
           } else {
-            static constexpr const char* kNames[4] = {"RET", "EXX", "JP (HL)", "LD SP,HL"};
-            w << kNames[f.p];
+            w << decoding::kMainGroupNames[f.p];
           }
           return;
         case 2:
@@ -289,7 +281,7 @@ void mainPageText(TextWriter& w, const std::array<std::uint8_t, 4>& b) {
               w << "ED instrukcije";
             }
           } else {
-            const char* xy = f.p == 1 ? "IX" : "IY";
+            const char* xy = decoding::kIndexNames[f.p == 1 ? 0 : 1];
             if (decoding::indexKnows(b[1])) {
               indexPageText(w, xy, b);
             } else {

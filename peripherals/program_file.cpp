@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "assembler/assembler.h"
 #include "peripherals/intel_hex.h"
 #include "peripherals/loader.h"
 
@@ -50,15 +51,15 @@ std::string addressText(std::int32_t address) {
   return std::string(text, sizeof text) + "H";
 }
 
-std::string describe(const fs::path& file, const ProgramImage& image) {
-  const std::string name = utf8(file.filename()) + ": ";
+std::string describe(const fs::path& file, const ProgramImage& image, bool assembled = false) {
+  const std::string name = utf8(file.filename()) + (assembled ? ": assembled, " : ": ");
   if (image.count == 0) return name + "0 bytes, memory all 00H";
   return name + std::to_string(image.count) + (image.count == 1 ? " byte at " : " bytes at ") +
          addressText(image.lowest) + "-" + addressText(image.highest);
 }
 
-ProgramRead loaded(const fs::path& file, ProgramImage image) {
-  std::string description = describe(file, image);
+ProgramRead loaded(const fs::path& file, ProgramImage image, bool assembled = false) {
+  std::string description = describe(file, image, assembled);
   return {std::move(image), {}, std::move(description)};
 }
 
@@ -87,11 +88,30 @@ ProgramRead readHexFile(const fs::path& file, const std::string& where) {
 }
 
 // Assembly source goes through Korvel's assembler, which turns the text into an image or
-// says what is wrong with it.
+// lists what is wrong with it, each problem with its file, line and column.
 ProgramRead assembleSourceFile(const fs::path& file, const std::string& where) {
   const FileBytes read = readFileBytes(file, kTextFileLimit, where, kTextLimitText);
   if (!read.bytes) return {std::nullopt, read.message, {}};
-  return {std::nullopt, "Can't load file " + where + ": " + kNeedsAssembler, {}};
+  const assembler::Result result = assembler::assembleText(
+      std::string_view(reinterpret_cast<const char*>(read.bytes->data()), read.bytes->size()),
+      file);
+  if (!result.ok()) {
+    std::string message;
+    for (const assembler::Diagnostic& d : result.errors) {
+      if (!message.empty()) message += '\n';
+      message += assembler::formatDiagnostic(d);
+    }
+    return {std::nullopt, message, {}, true};
+  }
+  ProgramImage image;
+  image.bytes = result.image;
+  for (const assembler::LineAddress& line : result.lines) {
+    if (line.length == 0) continue;
+    if (image.count == 0 || line.address < image.lowest) image.lowest = line.address;
+    image.highest = std::max(image.highest, line.address + line.length - 1);
+    image.count += line.length;
+  }
+  return loaded(file, std::move(image), true);
 }
 
 }  // namespace

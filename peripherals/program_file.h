@@ -16,12 +16,12 @@ namespace korvel {
 enum class ProgramFileType { RawImage, IntelHex, AssemblySource };
 ProgramFileType programFileType(const std::filesystem::path& file);
 
-inline constexpr const char* kNeedsAssembler = "assembly source files need Korvel's assembler";
-
 struct ProgramRead {
   std::optional<ProgramImage> image;  // what to place, when the file can be loaded
   std::string message;                // otherwise why not, naming the file and its folder
   std::string description;  // when loaded, for the status bar: "prog.hex: 37 bytes at 0000H-0024H"
+  // The message lists the assembler's errors, one "FILE:LINE:COLUMN: error: ..." a line.
+  bool assemblerErrors = false;
 };
 
 // Reads `file` (relative to the current directory when relative) and checks all of it;

@@ -90,6 +90,7 @@ TEST(ProgramFile, ReadsByTypeAndRefusesWithoutTouchingTheMachine) {
     const char* name;
     std::vector<unsigned char> bytes;
     std::string result;
+    std::vector<unsigned char> image = {};  // what a source assembles to
   } cases[] = {
       {"prog.HEX", {hex.begin(), hex.end()}, "prog.HEX: 29 bytes at 0000H-001CH"},
       {"p.bin", {0x3E, 0x05, 0x76}, "p.bin: 3 bytes at 0000H-0002H"},
@@ -101,9 +102,11 @@ TEST(ProgramFile, ReadsByTypeAndRefusesWithoutTouchingTheMachine) {
       {"bad.Ihx",
        {'0', '0'},
        "Can't load file bad.Ihx" + in + ": line 1: missing colon: every record starts with ':'"},
-      {"src.Z80", {'n', 'o', 'p'}, "Can't load file src.Z80" + in + ": " + kNeedsAssembler},
-      {"src.s", {}, "Can't load file src.s" + in + ": " + kNeedsAssembler},
-      {"src.asm", {}, "Can't load file src.asm" + in + ": " + kNeedsAssembler},
+      {"src.Z80", {'d', 'b', ' ', '1', ',', '2'}, "src.Z80: assembled, 2 bytes at 0000H-0001H",
+       {1, 2}},
+      {"src.s", {}, "src.s: assembled, 0 bytes, memory all 00H"},
+      {"bad.asm", {' ', 'n', 'o', 'p', 'e'}, (folder / "bad.asm").string() +
+                                                 ":1:2: error: unknown instruction nope; did you mean NOP?"},
       {"gone.hex", {}, "Can't find file gone.hex" + in},
       {"folder.bin", {}, "Can't read file folder.bin" + in + ": it is a directory, not a file"},
   };
@@ -124,7 +127,8 @@ TEST(ProgramFile, ReadsByTypeAndRefusesWithoutTouchingTheMachine) {
     if (read.image && c.bytes.size() == hex.size()) {
       std::copy(hello.begin(), hello.end(), expected.begin());
     } else if (read.image) {
-      std::copy(c.bytes.begin(), c.bytes.end(), expected.begin());
+      const std::vector<unsigned char>& placed = c.image.empty() ? c.bytes : c.image;
+      std::copy(placed.begin(), placed.end(), expected.begin());
     }
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), state->memory.begin()));
     EXPECT_EQ(state->A + state->PC, read.image ? 0 : 0x12 + 0x4321);
