@@ -2,8 +2,6 @@
 // listing and symbol table. On any error nothing is written and existing files stay as they
 // were: every output goes to a temporary file beside its target and is renamed into place
 // only when all of them have been written.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,11 +9,13 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "assembler/assembler.h"
+#include "core/open_file.h"
 
 namespace {
 
@@ -55,33 +55,41 @@ int usageError(const std::string& message) {
 }
 
 // Writes `content` to a new temporary file in the folder of `target`; its path, or an
-// error message.
+// error message. The name is random and checked to be free, so nothing is overwritten.
 bool writeTemporary(const fs::path& target, const std::string& content, fs::path& temporary,
                     std::string& message) {
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0) {
-    message = std::strerror(errno);
-    return false;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+    fs::path candidate = folder / ("." + target.filename().string() + suffix);
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(candidate, ec))) continue;
+    errno = 0;
+    std::FILE* out = korvel::openFile(candidate, "wb");
+    if (out == nullptr) {
+      message = std::strerror(errno != 0 ? errno : EIO);
+      return false;
+    }
+    temporary = std::move(candidate);
+    errno = 0;
+    const bool written = std::fwrite(content.data(), 1, content.size(), out) == content.size();
+    const int writeErrno = errno != 0 ? errno : EIO;
+    if (std::fclose(out) != 0 || !written) {
+      message = std::strerror(written ? (errno != 0 ? errno : EIO) : writeErrno);
+      return false;
+    }
+    return true;
   }
-  temporary = pattern;
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  std::FILE* out = fdopen(fd, "wb");
-  if (out == nullptr) {
-    message = std::strerror(errno);
-    close(fd);
-    return false;
-  }
-  const bool written = std::fwrite(content.data(), 1, content.size(), out) == content.size();
-  const int writeErrno = errno;
-  if (std::fclose(out) != 0 || !written) {
-    message = std::strerror(written ? errno : writeErrno);
-    return false;
-  }
-  return true;
+  message = "no free name for a temporary file";
+  return false;
+}
+
+// A path as the messages write it: UTF-8 on every system.
+std::string shown(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
 }
 
 // Two names of the same file, whether or not it exists yet.
@@ -116,12 +124,13 @@ int run(const Options& o) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     if (sameFile(outputs[i].path, o.source)) {
       std::fprintf(stderr, "korvel-asm: %s would overwrite the source %s\n",
-                   outputs[i].path.c_str(), o.source.c_str());
+                   shown(outputs[i].path).c_str(), shown(o.source).c_str());
       return kExitError;
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (sameFile(outputs[i].path, outputs[j].path)) {
-        std::fprintf(stderr, "korvel-asm: %s is named for two outputs\n", outputs[i].path.c_str());
+        std::fprintf(stderr, "korvel-asm: %s is named for two outputs\n",
+                     shown(outputs[i].path).c_str());
         return kExitError;
       }
     }
@@ -136,7 +145,8 @@ int run(const Options& o) {
   for (Output& out : outputs) {
     std::string message;
     if (!writeTemporary(out.path, out.content, out.temporary, message)) {
-      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", out.path.c_str(), message.c_str());
+      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", shown(out.path).c_str(),
+                   message.c_str());
       removeTemporaries();
       return kExitError;
     }
@@ -145,7 +155,7 @@ int run(const Options& o) {
     std::error_code ec;
     fs::rename(out.temporary, out.path, ec);
     if (ec) {
-      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", out.path.c_str(),
+      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", shown(out.path).c_str(),
                    ec.message().c_str());
       removeTemporaries();
       return kExitError;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <system_error>
 
+#include "core/open_file.h"
+
 namespace korvel::assembler {
 
 namespace fs = std::filesystem;
@@ -35,7 +37,7 @@ bool readSource(const fs::path& path, std::string& text, std::string& reason) {
     return false;
   }
   errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> in(openFile(path, "rb"));
   if (!in) {
     reason = std::strerror(errno != 0 ? errno : EIO);
     return false;

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "peripherals/open_file.h"
+#include "core/open_file.h"
 
 namespace korvel {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "peripherals/open_file.h"
+#include "core/open_file.h"
 
 namespace korvel {
 
