@@ -13,6 +13,9 @@ const char* const kUsage =
     "memory image of at most 65536 bytes. A PROGRAM that cannot be loaded is reported in\n"
     "the window, which opens all the same.\n"
     "\n"
+    "      --quit-after-run     run PROGRAM at the Extremely Fast rate once the window is up,\n"
+    "                           print how the run ended and exit: status 0 when it reached\n"
+    "                           HALT, 1 otherwise (a hook for tests and scripts)\n"
     "      --screenshot=PREFIX  save pictures of the windows as PREFIX-*.png and exit\n"
     "      --help               display this help and exit\n"
     "      --version            output version information and exit\n"
@@ -43,6 +46,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       line.help = true;
     } else if (arg == "--version") {
       line.version = true;
+    } else if (arg == "--quit-after-run") {
+      line.quitAfterRun = true;
     } else if (arg.rfind("--screenshot=", 0) == 0) {
       line.screenshot = arg.substr(13);
     } else if (arg == "--screenshot") {

@@ -35,12 +35,45 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
+  if (line.quitAfterRun && !line.program) {
+    std::fputs(
+        "korvel: --quit-after-run needs a PROGRAM\nTry 'korvel --help' for more information.\n",
+        stderr);
+    return 2;
+  }
+
   MainWindow window;
   window.show();
   if (line.program) {
     // Once the window is up, so that a refusal's message box stands in front of it.
     const QString program = QFile::decodeName(QByteArray::fromStdString(*line.program));
-    QTimer::singleShot(0, &window, [&window, program] { window.openProgram(program); });
+    const bool quitAfterRun = line.quitAfterRun;
+    QTimer::singleShot(0, &window, [&window, program, quitAfterRun] {
+      if (!quitAfterRun) {
+        window.openProgram(program);
+        return;
+      }
+      // The test hook: an Extremely Fast run, then the program ends, saying how the run did.
+      window.setMessageFunction(
+          [](const QString& text) { std::fprintf(stderr, "korvel: %s\n", qPrintable(text)); });
+      if (!window.openProgram(program)) {
+        QCoreApplication::exit(2);
+        return;
+      }
+      window.menuspeed5_Click();
+      window.menustart_Click();
+      auto* poll = new QTimer(&window);
+      QObject::connect(poll, &QTimer::timeout, &window, [&window] {
+        const bool waiting = window.instructionInProgress();
+        if (window.controller().running() && !waiting) return;
+        std::printf("%s\n", qPrintable(waiting ? QStringLiteral("An IN waits for its byte")
+                                               : window.runStatus()));
+        std::fflush(stdout);
+        const auto& run = window.lastFastRun();
+        QCoreApplication::exit(!waiting && run && run->end == korvel::RunEvent::Halted ? 0 : 1);
+      });
+      poll->start(10);
+    });
   }
 
   if (line.screenshot) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# korvel's command line: --help and --version in the GNU form without a display, and a bad
-# command line refused on stderr with exit status 2 before any window opens.
+# korvel's command line: --help and --version in the GNU form without a display, a bad
+# command line refused on stderr with exit status 2 before any window opens, and the
+# --quit-after-run test hook.
 #
 #   command_line.sh KORVEL_BINARY
 set -uo pipefail
@@ -33,4 +34,14 @@ try="Try 'korvel --help' for more information."
 check "unknown option" 2 '^$' "korvel: unrecognized option '--bogus'"$'\n'"$try" -- --bogus
 check "two programs" 2 '^$' "korvel: extra operand 'b.bin'"$'\n'"$try" -- a.bin b.bin
 check "no prefix" 2 '^$' "korvel: option '--screenshot' requires an argument" -- --screenshot
+check "hook without a program" 2 '^$' "korvel: --quit-after-run needs a PROGRAM" -- --quit-after-run
+# The test hook: a run at the Extremely Fast rate, how it ended on stdout, then the exit.
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+printf '\x3E\x05\x76' >"$work/halts.bin"
+printf '\x18\xFE' >"$work/loops.bin"
+check "a run to HALT" 0 '^HALT at 0002H' '' -- --quit-after-run "$work/halts.bin"
+check "a run to the limit" 1 '^Stopped after 1,000,000 instructions' '' -- \
+  --quit-after-run "$work/loops.bin"
+check "a missing program" 2 '^$' "Can't find file missing.bin" -- --quit-after-run "$work/missing.bin"
 exit $failed
