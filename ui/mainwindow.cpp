@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -85,6 +86,8 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   createLabels();
   createActions();
   createMenus();
+  debug_ = new DebugPanels(this, *controller_, valueLabels_);
+  createDebugMenu();
   runStatus_ = new QLabel(this);
   runStatus_->setObjectName("runStatus");
   statusBar()->addWidget(runStatus_, 1);
@@ -97,7 +100,7 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   frameTimer_ = new QTimer(this);
   frameTimer_->setSingleShot(true);
   frameTimer_->setInterval(kFrameMs);
-  connect(frameTimer_, &QTimer::timeout, this, &MainWindow::paintRegisters);
+  connect(frameTimer_, &QTimer::timeout, this, [this] { paintRegisters(); });
 
   sliceTimer_ = new QTimer(this);
   sliceTimer_->setSingleShot(true);
@@ -115,17 +118,18 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   quit_ = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
 
   controller_->setHistoryEnabled(true);
+  viewerPainted_.start();
 
   // Form_Load: reset, no Step or Stop until a run starts, the Fast rate.
   controller_->clean();
   ekran();
-  enterPhase(Phase::Stopped);
+  enterPhase(Phase::StartUp);
   menuspeed4_Click();
   setRunStatus(
       tr("Load a program with Tools > Program Loader (Ctrl+P), then start it with "
          "Simulation > Start (F1)."));
   // The register frames never shrink below what shows every value whole.
-  setMinimumSize(sizeHint());
+  centralWidget()->setMinimumSize(centralWidget()->sizeHint());
 }
 
 MainWindow::~MainWindow() {
@@ -292,19 +296,35 @@ void MainWindow::createMenus() {
 }
 
 // What is enabled in each phase. In an Extremely Fast run the four menus are off and their
-// items keep the states they had when it started.
+// items keep the states they had when it started. The Debug menu and its toolbar: `debug`;
+// Continue, Step Into, Step Over, Step Out and Run to Cursor: `run`; Step Back, which needs
+// a history besides: `back`; Toggle Breakpoint and Go to Address: `marks`.
+namespace {
+struct PhaseRow {
+  bool menu1, start, step, stop, menu2, loader, viewer, menu3, menu4;
+  bool debug, run, back, marks;
+};
+constexpr PhaseRow kPhaseRows[] = {
+    /* StartUp              */ {true, true, false, false, true, true, true, true, true,  //
+                                true, false, false, true},
+    /* Stopped              */
+    {true, true, false, false, true, true, true, true, true,  //
+     true, true, true, true},
+    /* RunningStepByStep    */
+    {true, false, true, true, true, false, true, false, true,  //
+     true, false, false, true},
+    /* RunningTimed         */
+    {true, false, false, true, true, false, true, false, true,  //
+     true, false, false, true},
+    /* RunningExtremelyFast */
+    {false, true, false, false, false, true, true, false, false,  //
+     false, false, false, false},
+};
+}  // namespace
+
 void MainWindow::enterPhase(Phase phase) {
-  struct Row {
-    bool menu1, start, step, stop, menu2, loader, viewer, menu3, menu4;
-  };
-  static constexpr Row kRows[] = {
-      /* Stopped              */ {true, true, false, false, true, true, true, true, true},
-      /* RunningStepByStep    */ {true, false, true, true, true, false, true, false, true},
-      /* RunningTimed         */ {true, false, false, true, true, false, true, false, true},
-      /* RunningExtremelyFast */ {false, true, false, false, false, true, true, false, false},
-  };
   phase_ = phase;
-  const Row& r = kRows[static_cast<int>(phase)];
+  const PhaseRow& r = kPhaseRows[static_cast<int>(phase)];
   menu1_->setEnabled(r.menu1);
   menustart_->setEnabled(r.start);
   menustep_->setEnabled(r.step);
@@ -314,6 +334,79 @@ void MainWindow::enterPhase(Phase phase) {
   menuviewer_->setEnabled(r.viewer);
   menu3_->setEnabled(r.menu3);
   menu4_->setEnabled(r.menu4);
+  menuDebug_->setEnabled(r.debug);
+  debugBar_->setEnabled(r.debug);
+  for (QAction* a :
+       {debugContinue_, debugStepInto_, debugStepOver_, debugStepOut_, debugRunToCursor_})
+    a->setEnabled(r.run);
+  debugToggleBreakpoint_->setEnabled(r.marks);
+  debugGoToAddress_->setEnabled(r.marks);
+  updateStepBack();
+}
+
+// Step Back needs its phase and an instruction to undo; disabled, it says why.
+void MainWindow::updateStepBack() {
+  const bool phase = kPhaseRows[static_cast<int>(phase_)].back;
+  const std::size_t n = controller_->historySize();
+  debugStepBack_->setEnabled(phase && n > 0);
+  const QString why =
+      !phase ? tr("Step Back works while the program is stopped")
+      : n == 0
+          ? tr("Nothing to step back over: no instruction has run since Start, the load or the "
+               "last edit")
+          : tr("Undo the last instruction (%L1 can be undone)").arg(static_cast<qulonglong>(n));
+  debugStepBack_->setToolTip(why);
+  debugStepBack_->setStatusTip(why);
+}
+
+void MainWindow::createDebugMenu() {
+  auto make = [this](const QString& caption, const char* name, const QKeySequence& key,
+                     void (MainWindow::*slot)()) {
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(key);
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+  };
+  debugContinue_ =
+      make(tr("&Continue"), "debugContinue", QKeySequence(Qt::Key_F5), &MainWindow::debugContinue);
+  debugStepInto_ = make(tr("Step &Into"), "debugStepInto", QKeySequence(Qt::Key_F11),
+                        &MainWindow::debugStepInto);
+  debugStepOver_ = make(tr("Step &Over"), "debugStepOver", QKeySequence(Qt::Key_F10),
+                        &MainWindow::debugStepOver);
+  debugStepOut_ = make(tr("Step O&ut"), "debugStepOut", QKeySequence(Qt::SHIFT | Qt::Key_F11),
+                       &MainWindow::debugStepOut);
+  debugStepBack_ = make(tr("Step &Back"), "debugStepBack", QKeySequence(Qt::SHIFT | Qt::Key_F2),
+                        &MainWindow::debugStepBack);
+  debugRunToCursor_ = make(tr("&Run to Cursor"), "debugRunToCursor",
+                           QKeySequence(Qt::CTRL | Qt::Key_F10), &MainWindow::debugRunToCursor);
+  debugToggleBreakpoint_ = make(tr("&Toggle Breakpoint"), "debugToggleBreakpoint",
+                                QKeySequence(Qt::Key_F9), &MainWindow::debugToggleBreakpoint);
+  debugGoToAddress_ = make(tr("&Go to Address"), "debugGoToAddress",
+                           QKeySequence(Qt::CTRL | Qt::Key_G), &MainWindow::debugGoToAddress);
+
+  menuDebug_ = new QMenu(tr("&Debug"), this);
+  menuDebug_->setObjectName("menuDebug");
+  menuBar()->insertMenu(menu4_->menuAction(), menuDebug_);
+  menuDebug_->addActions({debugContinue_, debugStepInto_, debugStepOver_, debugStepOut_,
+                          debugStepBack_, debugRunToCursor_});
+  menuDebug_->addSeparator();
+  menuDebug_->addActions({debugToggleBreakpoint_, debugGoToAddress_});
+  menuDebug_->addSeparator();
+  menuDebug_->addActions(debug_->viewActions());
+
+  debugBar_ = addToolBar(tr("Debug"));
+  debugBar_->setObjectName("debugToolBar");
+  debugBar_->addActions(
+      {debugContinue_, debugStepInto_, debugStepOver_, debugStepOut_, debugStepBack_});
+
+  connect(debug_, &DebugPanels::problem, this, &MainWindow::message);
+  connect(debug_, &DebugPanels::note, this,
+          [this](const QString& text) { statusBar()->showMessage(text, 5000); });
+  connect(debug_, &DebugPanels::edited, this, [this] {
+    if (phase_ == Phase::StartUp) enterPhase(Phase::Stopped);
+    paintRegisters(DebugPanels::Refresh::Quiet);
+  });
 }
 
 void MainWindow::selectRate(int n) {
@@ -356,22 +449,26 @@ void MainWindow::clock_Timer() {
 
 void MainWindow::menustart_Click() {
   if (closing_ || !menustart_->isEnabled() || controller_->running()) return;
+  if (rate_ == 5) lastFastRun_.reset();
+  const RunEvent event = controller_->start(rate_ < 5 ? RunMode::Ticked : RunMode::Fast);
+  debug_->resetMarks();
+  beginRun(event, rate_ < 5 ? tr("Running from 0000H") : tr("Running at the Extremely Fast rate"));
+}
+
+// Rates 1 to 4: the timer or the Step command drives the run. Extremely Fast: up to 1,000,000
+// instructions with the whole menu bar disabled, in slices that return to the event loop so
+// that the window repaints and stays usable.
+void MainWindow::beginRun(RunEvent event, const QString& status) {
+  ekran();
   if (rate_ < 5) {
-    const RunEvent event = controller_->start(RunMode::Ticked);
-    ekran();
     enterPhase(rate_ == 1 ? Phase::RunningStepByStep : Phase::RunningTimed);
-    setRunStatus(tr("Running from 0000H"));
+    setRunStatus(status);
     setClockInterval(kIntervals[rate_ - 1]);
     if (event != RunEvent::Executed) handle(event);
     return;
   }
-  // Extremely Fast: up to 1,000,000 instructions with the whole menu bar disabled, in
-  // slices that return to the event loop so that the window repaints and stays usable.
-  lastFastRun_.reset();
-  const RunEvent event = controller_->start(RunMode::Fast);
-  ekran();
   enterPhase(Phase::RunningExtremelyFast);
-  setRunStatus(tr("Running at the Extremely Fast rate"));
+  setRunStatus(status);
   if (event != RunEvent::Executed) {
     handle(event);
     return;
@@ -379,8 +476,10 @@ void MainWindow::menustart_Click() {
   sliceTimer_->start();
 }
 
+// A slice of an Extremely Fast run, or of Step Over, Step Out or Run to Cursor.
 void MainWindow::runSlice() {
-  if (closing_ || controller_->mode() != RunMode::Fast) return;
+  const RunMode mode = controller_->mode();
+  if (closing_ || (mode != RunMode::Fast && mode != RunMode::Target)) return;
   handle(controller_->runSlice(std::chrono::steady_clock::now() + pumpInterval_));
 }
 
@@ -399,7 +498,8 @@ void MainWindow::menustop_Click() {
   sliceTimer_->stop();
   ekran();
   enterPhase(Phase::Stopped);
-  setRunStatus(tr("Stopped at %1; Start runs the program again from 0000H")
+  setRunStatus(tr("Stopped at %1; Continue (F5) goes on from here, Start runs the program again "
+                  "from 0000H")
                    .arg(hex4(controller_->state().PC)));
 }
 
@@ -415,11 +515,17 @@ void MainWindow::handle(RunEvent event) {
   const QString again = tr("Start runs the program again from 0000H");
   switch (event) {
     case RunEvent::Executed:
-      if (phase_ == Phase::RunningExtremelyFast) sliceTimer_->start();
+      if (controller_->mode() == RunMode::Fast || controller_->mode() == RunMode::Target) {
+        sliceTimer_->start();
+      } else if (!controller_->running()) {
+        // Step Into (or a step of Step Over) is done, after its IN got its byte.
+        if (phase_ != Phase::Stopped) enterPhase(Phase::Stopped);
+        setRunStatus(tr("Stepped to %1").arg(pc));
+      }
       ekran();
       return;
     case RunEvent::SliceDone:
-      paintRegisters();
+      paintRegisters(DebugPanels::Refresh::Live);
       sliceTimer_->start();
       return;
     case RunEvent::NeedsInput:
@@ -429,7 +535,9 @@ void MainWindow::handle(RunEvent event) {
     case RunEvent::Halted:
       endRun(tr("HALT at %1: the program has stopped. %2").arg(pc, again));
       break;
-    case RunEvent::Breakpoint: endRun(tr("Stopped at the breakpoint at %1").arg(pc)); break;
+    case RunEvent::Breakpoint:
+      endRun(tr("Stopped at the breakpoint at %1; Continue (F5) goes on from there").arg(pc));
+      break;
     case RunEvent::TargetReached: endRun(tr("Stopped at %1").arg(pc)); break;
     case RunEvent::LimitReached:
       endRun(tr("Stopped after 1,000,000 instructions without reaching HALT; %1").arg(again));
@@ -489,6 +597,8 @@ void MainWindow::menuloader_Click() {
   if (closing_ || !menuloader_->isEnabled() || controller_->running()) return;
   const korvel::LoadOutcome outcome = korvel::menuloader(controller_->machine(), appDir_);
   controller_->clean();
+  debug_->resetMarks();
+  enterPhase(outcome.loaded ? Phase::Stopped : Phase::StartUp);
   paintRegisters();
   setRunStatus(outcome.loaded ? tr("Loaded program.bin; Start (F1) runs it from 0000H")
                               : QString::fromStdString(outcome.message));
@@ -525,7 +635,7 @@ void MainWindow::ekran() {
   paintRegisters();
 }
 
-void MainWindow::paintRegisters() {
+void MainWindow::paintRegisters(DebugPanels::Refresh kind) {
   frameTimer_->stop();
   const MachineState& s = controller_->state();
   for (std::size_t i = 0; i < korvel::kRegisterFields.size(); ++i) {
@@ -538,6 +648,13 @@ void MainWindow::paintRegisters() {
   counts_->setText(tr("Instructions: %L1    T-states: %L2")
                        .arg(controller_->instructionCount())
                        .arg(controller_->tstates()));
+  debug_->refresh(kind);
+  if (kind != DebugPanels::Refresh::Live) updateStepBack();
+  // The memory viewer follows the run too, at most once a frame.
+  if (viewer_ && (kind != DebugPanels::Refresh::Live || viewerPainted_.elapsed() >= kFrameMs)) {
+    viewer_->refresh();
+    viewerPainted_.start();
+  }
 }
 
 void MainWindow::setRunStatus(const QString& text) {
@@ -573,4 +690,96 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
   }
   event->accept();
+}
+
+bool MainWindow::debugReady(const QAction* command) {
+  if (closing_ || !command->isEnabled() || controller_->running()) return false;
+  if (instructionInProgress()) {
+    statusBar()->showMessage(
+        tr("%1 ignored: an instruction is still running").arg(command->text().remove('&')), 3000);
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::debugContinue() {
+  if (!debugReady(debugContinue_)) return;
+  const QString pc = hex4(controller_->state().PC);
+  if (rate_ == 5) lastFastRun_.reset();
+  const RunEvent event = controller_->resume(rate_ < 5 ? RunMode::Ticked : RunMode::Fast);
+  if (event == RunEvent::Halted) {
+    paintRegisters();
+    const QString text = tr("The program stands at the HALT at %1: Continue cannot go past it. "
+                            "Start (F1) runs the program again from 0000H.")
+                             .arg(pc);
+    setRunStatus(text);
+    message(text);
+    return;
+  }
+  beginRun(event, rate_ < 5 ? tr("Running from %1").arg(pc)
+                            : tr("Running at the Extremely Fast rate from %1").arg(pc));
+}
+
+void MainWindow::debugStepInto() {
+  if (debugReady(debugStepInto_)) debugStep(controller_->tick(), QString());
+}
+
+void MainWindow::debugStepOver() {
+  if (!debugReady(debugStepOver_)) return;
+  const QString pc = hex4(controller_->state().PC);
+  debugStep(controller_->stepOver(), tr("Stepping over the instruction at %1").arg(pc));
+}
+
+void MainWindow::debugStepOut() {
+  if (debugReady(debugStepOut_))
+    debugStep(controller_->stepOut(), tr("Running until the routine returns"));
+}
+
+void MainWindow::debugRunToCursor() {
+  if (!debugReady(debugRunToCursor_)) return;
+  const std::optional<std::int32_t> cursor = debug_->cursorAddress();
+  if (!cursor) {
+    statusBar()->showMessage(tr("Select a line in the Disassembly panel to run to"), 5000);
+    return;
+  }
+  debugStep(controller_->runTo(*cursor), tr("Running to %1").arg(hex4(*cursor)));
+}
+
+// One instruction has run, or a run towards a target has begun (it goes on in slices, with
+// Stop at hand), or an IN waits for its byte.
+void MainWindow::debugStep(RunEvent event, const QString& status) {
+  if (controller_->mode() == RunMode::Target) {
+    enterPhase(Phase::RunningTimed);
+    setRunStatus(status);
+  } else if (event == RunEvent::NeedsInput) {
+    enterPhase(Phase::RunningTimed);
+  }
+  handle(event);
+}
+
+void MainWindow::debugStepBack() {
+  if (!debugReady(debugStepBack_)) return;
+  const std::optional<korvel::Controller::SteppedBack> back = controller_->stepBack();
+  if (!back) return;
+  paintRegisters();
+  setRunStatus(tr("Stepped back to %1; %L2 more instructions can be undone")
+                   .arg(hex4(controller_->state().PC))
+                   .arg(static_cast<qulonglong>(controller_->historySize())));
+  if (back->output) markOutputUndone();
+}
+
+// The undone instruction had written an output line. out.log is never rewritten, so the line
+// stays; stepping forward again writes a new one. An Output panel in this window marks its
+// newest line as undone here (its markUndone()).
+void MainWindow::markOutputUndone() {
+  statusBar()->showMessage(
+      tr("The undone OUT's line stays in out.log; stepping forward writes it again"), 8000);
+}
+
+void MainWindow::debugToggleBreakpoint() {
+  if (!closing_ && debugToggleBreakpoint_->isEnabled()) debug_->toggleBreakpoint();
+}
+
+void MainWindow::debugGoToAddress() {
+  if (!closing_ && debugGoToAddress_->isEnabled()) debug_->goToAddress();
 }

@@ -19,6 +19,8 @@
 
 #include "controller/controller.h"
 #include "core/machine_state.h"
+#include "ui/debugpanels.h"
+#include "ui/debugtext.h"
 #include "ui/memoryviewer.h"
 #include "ui/portinputbox.h"
 #include "ui/textwindow.h"
@@ -28,6 +30,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QToolBar;
 QT_END_NAMESPACE
 
 class MainWindow : public QMainWindow {
@@ -74,6 +77,10 @@ class MainWindow : public QMainWindow {
   TextWindow* helpWindow() const { return helpWindow_; }
   TextWindow* aboutWindow() const { return aboutWindow_; }
   PortInputBox* portInputBox() const { return inputBox_; }
+  DebugPanels* debugPanels() const { return debug_; }
+
+  // The labels of an assembled source, for the disassembly and the address fields.
+  void setSymbols(SymbolTable symbols) { debug_->setSymbols(std::move(symbols)); }
 
   // The refresh after every command that ran instructions: the 26 value labels and the
   // current-instruction text. While the timer drives a run it paints at most once a frame.
@@ -95,20 +102,42 @@ class MainWindow : public QMainWindow {
   // One instruction of a run at rates 1 to 4 (a timer tick or a Step).
   void clock_Timer();
 
+  // The Debug menu. Continue resumes at the chosen rate from where the machine stopped,
+  // without `clean`; Step Into is one instruction at any rate; Step Over, Step Out and Run to
+  // Cursor run in slices like an Extremely Fast run, with Stop at hand.
+  void debugContinue();
+  void debugStepInto();
+  void debugStepOver();
+  void debugStepOut();
+  void debugStepBack();
+  void debugRunToCursor();
+  void debugToggleBreakpoint();
+  void debugGoToAddress();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   class WindowOutput;
-  // The phases whose menu states the one table in mainwindow.cpp gives.
-  enum class Phase { Stopped, RunningStepByStep, RunningTimed, RunningExtremelyFast };
+  // The phases whose menu states the one table in mainwindow.cpp gives. StartUp: stopped
+  // with no program in memory yet (or after a load that failed).
+  enum class Phase { StartUp, Stopped, RunningStepByStep, RunningTimed, RunningExtremelyFast };
 
   void createLabels();
   void createActions();
   void createMenus();
+  void createDebugMenu();
   void selectRate(int n);
   void setClockInterval(int ms);
   void enterPhase(Phase phase);
+  void updateStepBack();
+  // Start and Continue: a run at the chosen rate that `event` began.
+  void beginRun(korvel::RunEvent event, const QString& status);
+  // Whether a Debug command may run now; says why not.
+  bool debugReady(const QAction* command);
+  // What Step Into, Step Over, Step Out and Run to Cursor returned.
+  void debugStep(korvel::RunEvent event, const QString& status);
+  void markOutputUndone();
   // The timeout of `clock`: runs the ticks that have fallen due.
   void clockTimeout();
   // A slice of an Extremely Fast run, then back to the event loop.
@@ -119,7 +148,7 @@ class MainWindow : public QMainWindow {
   void inputEntered(const QString& text);
   void stopRun();
   void endRun(const QString& status);
-  void paintRegisters();
+  void paintRegisters(DebugPanels::Refresh kind = DebugPanels::Refresh::Settled);
   void message(const QString& text);
   void setRunStatus(const QString& text);
 
@@ -128,7 +157,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<korvel::Controller> controller_;
 
   int rate_ = 4;
-  Phase phase_ = Phase::Stopped;
+  Phase phase_ = Phase::StartUp;
   int viewerPage_ = 0;  // the memory viewer's page; outlives the viewer window
   bool closing_ = false;
   bool quitRequested_ = false;
@@ -163,6 +192,18 @@ class MainWindow : public QMainWindow {
   QAction* menuloader_ = nullptr;
   QAction* menuviewer_ = nullptr;
   std::array<QAction*, 5> menuspeed_{};
+  QMenu* menuDebug_ = nullptr;
+  QToolBar* debugBar_ = nullptr;
+  QAction* debugContinue_ = nullptr;
+  QAction* debugStepInto_ = nullptr;
+  QAction* debugStepOver_ = nullptr;
+  QAction* debugStepOut_ = nullptr;
+  QAction* debugStepBack_ = nullptr;
+  QAction* debugRunToCursor_ = nullptr;
+  QAction* debugToggleBreakpoint_ = nullptr;
+  QAction* debugGoToAddress_ = nullptr;
+  DebugPanels* debug_ = nullptr;
+  QElapsedTimer viewerPainted_;
   QActionGroup* rateGroup_ = nullptr;
   QAction* menuhelp_ = nullptr;
   QAction* menuabout_ = nullptr;
