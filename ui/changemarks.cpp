@@ -4,11 +4,12 @@
 
 ChangeMarks::ChangeMarks() : memory_(korvel::kMemorySize, 0), cellMarks_(korvel::kMemorySize, 0) {}
 
-void ChangeMarks::reset(const korvel::MachineState& s) {
-  update(s);
+bool ChangeMarks::reset(const korvel::MachineState& s) {
+  const bool memoryChanged = update(s);
   changedFields_.fill(false);
   for (std::int32_t a : changedCells_) cellMarks_[static_cast<std::size_t>(a)] = 0;
   changedCells_.clear();
+  return memoryChanged;
 }
 
 bool ChangeMarks::update(const korvel::MachineState& s) {

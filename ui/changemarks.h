@@ -13,8 +13,9 @@ class ChangeMarks {
  public:
   ChangeMarks();
 
-  // The state becomes the point of comparison, with nothing marked (Start, a load).
-  void reset(const korvel::MachineState& s);
+  // The state becomes the point of comparison, with nothing marked (Start, a load). Returns
+  // whether any memory cell changed.
+  bool reset(const korvel::MachineState& s);
   // Marks what differs from the point of comparison, which then moves to `s`. Returns
   // whether any memory cell changed.
   bool update(const korvel::MachineState& s);

@@ -29,6 +29,7 @@ DebugPanels::DebugPanels(QMainWindow* window, korvel::Controller& controller, co
   window->tabifyDockWidget(breakpoints_, stack_);
   window->addDockWidget(Qt::BottomDockWidgetArea, memory_);
   breakpoints_->raise();
+  window->resizeDocks({disassembly_, breakpoints_}, {3, 1}, Qt::Vertical);
 
   editor_ = new RegisterEditor(controller, labels_, this);
   marks_.reset(controller.state());
@@ -77,8 +78,7 @@ void DebugPanels::refresh(Refresh kind) {
 }
 
 void DebugPanels::resetMarks() {
-  marks_.reset(controller_.state());
-  layout_ = true;
+  if (marks_.reset(controller_.state())) layout_ = true;
 }
 
 // Changed values in bold on an orange ground; the others as the display draws them.

@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -22,7 +23,11 @@ QString byteDigits(std::uint8_t v) {
 
 DisassemblyModel::DisassemblyModel(const korvel::Controller& controller, const SymbolTable& symbols,
                                    QObject* parent)
-    : QAbstractTableModel(parent), controller_(controller), symbols_(symbols) {
+    : QAbstractTableModel(parent),
+      controller_(controller),
+      symbols_(symbols),
+      bold_(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {
+  bold_.setBold(true);
   refresh(true);
 }
 
@@ -123,9 +128,7 @@ QVariant DisassemblyModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::FontRole:
       if (current) {
-        QFont bold = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        bold.setBold(true);
-        return bold;
+        return bold_;
       }
       return {};
     case Qt::ForegroundRole:
@@ -203,9 +206,14 @@ DisassemblyPanel::DisassemblyPanel(const korvel::Controller& controller, const S
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view_->verticalHeader()->setDefaultSectionSize(fm.height() + 2);
   const int digit = fm.horizontalAdvance(QLatin1Char('0'));
-  const int widths[] = {4, 6, 13, 10, 18, 14};
-  for (int c = 0; c < DisassemblyModel::ColumnCount; ++c)
+  const int widths[] = {3, 7, 12, 9, 17, 14};
+  int total = 0;
+  for (int c = 0; c < DisassemblyModel::ColumnCount; ++c) {
     view_->setColumnWidth(c, widths[c] * digit + 8);
+    total += widths[c] * digit + 8;
+  }
+  view_->setMinimumSize(total + view_->verticalScrollBar()->sizeHint().width() + 4,
+                        12 * (fm.height() + 2));
   view_->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(view_);
   setWidget(body);

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QDockWidget>
+#include <QFont>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -52,6 +53,7 @@ class DisassemblyModel : public QAbstractTableModel {
   const SymbolTable& symbols_;
   std::vector<std::int32_t> rows_;  // the address each line starts at, ascending
   std::optional<std::int32_t> goTo_;
+  QFont bold_;  // the line at PC
 };
 
 class DisassemblyPanel : public QDockWidget {

@@ -17,7 +17,12 @@ QString digits(std::int32_t v, int n) {
 }  // namespace
 
 MemoryModel::MemoryModel(korvel::Controller& controller, ChangeMarks& marks, QObject* parent)
-    : QAbstractTableModel(parent), controller_(controller), marks_(marks) {}
+    : QAbstractTableModel(parent),
+      controller_(controller),
+      marks_(marks),
+      bold_(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {
+  bold_.setBold(true);
+}
 
 int MemoryModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : korvel::kMemorySize / 16;
@@ -51,9 +56,7 @@ QVariant MemoryModel::data(const QModelIndex& index, int role) const {
     case Qt::BackgroundRole: return marks_.cellChanged(address) ? QVariant(kChanged) : QVariant();
     case Qt::FontRole:
       if (marks_.cellChanged(address)) {
-        QFont bold = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        bold.setBold(true);
-        return bold;
+        return bold_;
       }
       return {};
     case Qt::ToolTipRole: return hexWord(address);

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QDockWidget>
+#include <QFont>
 #include <cstdint>
 
 #include "controller/controller.h"
@@ -44,6 +45,7 @@ class MemoryModel : public QAbstractTableModel {
 
   korvel::Controller& controller_;
   ChangeMarks& marks_;
+  QFont bold_;  // changed cells
 };
 
 class MemoryPanel : public QDockWidget {
