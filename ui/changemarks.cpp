@@ -19,6 +19,7 @@ bool ChangeMarks::update(const korvel::MachineState& s) {
     fields_[i] = v;
   }
   for (std::int32_t a : changedCells_) cellMarks_[static_cast<std::size_t>(a)] = 0;
+  previousCells_.swap(changedCells_);
   changedCells_.clear();
   // Cells are compared a block at a time: most blocks have not changed.
   constexpr std::size_t kBlock = 64;

@@ -30,11 +30,14 @@ class ChangeMarks {
   bool cellChanged(std::int32_t address) const {
     return cellMarks_[static_cast<std::size_t>(address & 0xFFFF)] != 0;
   }
+  // The cells marked now, and those the update before marked: what a view has to redraw.
+  const std::vector<std::int32_t>& changedCells() const { return changedCells_; }
+  const std::vector<std::int32_t>& previousCells() const { return previousCells_; }
 
  private:
   std::array<std::int32_t, korvel::kRegisterFields.size()> fields_{};
   std::array<bool, korvel::kRegisterFields.size()> changedFields_{};
   std::vector<std::int32_t> memory_;
   std::vector<std::uint8_t> cellMarks_;
-  std::vector<std::int32_t> changedCells_;
+  std::vector<std::int32_t> changedCells_, previousCells_;
 };

@@ -61,24 +61,34 @@ void DebugPanels::setSymbols(SymbolTable symbols) {
   refresh(Refresh::Quiet);
 }
 
+// A step or a stop redraws only what changed: the views' repainting, not the reading, is what
+// costs. What a live refresh showed may since have changed back, so after one all is redrawn.
 void DebugPanels::refresh(Refresh kind) {
   if (kind == Refresh::Live && lastLive_.elapsed() < kFrameMs) return;
   lastLive_.start();
   const bool settled = kind == Refresh::Settled;
   if (settled && marks_.update(controller_.state())) layout_ = true;
+  const bool full = kind != Refresh::Settled || redrawAll_;
   markLabels();
   // The disassembly moves to PC after a step, and after an edit that moved PC.
   const std::int32_t pc = controller_.state().PC;
-  disassembly_->refresh(layout_, settled || (kind == Refresh::Quiet && pc != followedPc_));
+  disassembly_->refresh(layout_, settled || (kind == Refresh::Quiet && pc != followedPc_), full);
+  if (full) {
+    memory_->refresh();
+  } else {
+    memory_->refreshCells(marks_.previousCells());
+    memory_->refreshCells(marks_.changedCells());
+  }
+  stack_->refresh();
+  if (full || layout_) breakpoints_->refresh();  // their instructions may have changed
   if (kind != Refresh::Live) followedPc_ = pc;
   if (kind != Refresh::Live) layout_ = false;
-  memory_->refresh();
-  stack_->refresh();
-  breakpoints_->refresh();
+  redrawAll_ = kind == Refresh::Live;
 }
 
 void DebugPanels::resetMarks() {
   if (marks_.reset(controller_.state())) layout_ = true;
+  redrawAll_ = true;  // the marks that were shown go
 }
 
 // Changed values in bold on an orange ground; the others as the display draws them.

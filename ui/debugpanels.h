@@ -76,7 +76,8 @@ class DebugPanels : public QObject {
   SymbolTable symbols_;
   ChangeMarks marks_;
   std::array<bool, korvel::kRegisterFields.size()> marked_{};
-  bool layout_ = true;  // the disassembly needs a new layout
+  bool layout_ = true;     // the disassembly needs a new layout
+  bool redrawAll_ = true;  // the next refresh redraws every view whole
   std::int32_t followedPc_ = 0;
   QElapsedTimer lastLive_;
 

@@ -48,10 +48,17 @@ std::array<std::uint8_t, 4> DisassemblyModel::bytesAt(std::int32_t address) cons
   return b;
 }
 
-void DisassemblyModel::refresh(bool layout) {
-  const std::int32_t pc = controller_.state().PC;
+void DisassemblyModel::refresh(bool layout, bool full) {
+  const std::int32_t pc = controller_.state().PC, before = paintedPc_;
+  paintedPc_ = pc;
   if (!layout && !rows_.empty() && addressAt(rowOf(pc)) == pc) {
-    emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    if (full) {
+      emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+      return;
+    }
+    // Cell by cell: the view then redraws only these.
+    for (const int row : {rowOf(before), rowOf(pc)})
+      for (int c = 0; c < ColumnCount; ++c) emit dataChanged(index(row, c), index(row, c));
     return;
   }
   // The addresses that must start a line, ascending.
@@ -232,9 +239,9 @@ DisassemblyPanel::DisassemblyPanel(const korvel::Controller& controller, const S
   });
 }
 
-void DisassemblyPanel::refresh(bool layout, bool follow) {
+void DisassemblyPanel::refresh(bool layout, bool follow, bool full) {
   const std::optional<std::int32_t> cursor = cursorAddress();
-  model_->refresh(layout);  // a new layout loses the selection
+  model_->refresh(layout, full);  // a new layout loses the selection
   if (follow) {
     select(model_->rowOf(controller_.state().PC), true);
   } else if (cursor && !view_->selectionModel()->hasSelection()) {

@@ -37,8 +37,9 @@ class DisassemblyModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   // Lays the lines out again when `layout` says that memory, breakpoints or labels changed,
-  // or when PC stands inside a line; otherwise only repaints.
-  void refresh(bool layout);
+  // or when PC stands inside a line; otherwise repaints, all lines when `full`, else only
+  // those of the old and the new PC.
+  void refresh(bool layout, bool full = true);
   void setGoTo(std::int32_t address);
   // The line that holds `address`.
   int rowOf(std::int32_t address) const;
@@ -53,6 +54,7 @@ class DisassemblyModel : public QAbstractTableModel {
   const SymbolTable& symbols_;
   std::vector<std::int32_t> rows_;  // the address each line starts at, ascending
   std::optional<std::int32_t> goTo_;
+  std::int32_t paintedPc_ = 0;
   QFont bold_;  // the line at PC
 };
 
@@ -64,8 +66,9 @@ class DisassemblyPanel : public QDockWidget {
                    QWidget* parent = nullptr);
 
   DisassemblyModel* model() const { return model_; }
-  // Shows the state; `follow` moves the selection to the line at PC and scrolls it into view.
-  void refresh(bool layout, bool follow);
+  // Shows the state (see DisassemblyModel::refresh); `follow` moves the selection to the line
+  // at PC and scrolls it into view.
+  void refresh(bool layout, bool follow, bool full = true);
   // The selected line's address: what Toggle Breakpoint and Run to Cursor work on.
   std::optional<std::int32_t> cursorAddress() const;
   // Shows the panel with the cursor in its Go to Address field.

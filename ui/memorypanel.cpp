@@ -101,6 +101,13 @@ void MemoryModel::refresh() {
   emit dataChanged(index(0, 0), index(rowCount() - 1, kAsciiColumn));
 }
 
+void MemoryModel::refreshCells(const std::vector<std::int32_t>& addresses) {
+  for (const std::int32_t a : addresses) {
+    emit dataChanged(index(a / 16, a % 16), index(a / 16, a % 16));
+    emit dataChanged(index(a / 16, kAsciiColumn), index(a / 16, kAsciiColumn));
+  }
+}
+
 MemoryPanel::MemoryPanel(korvel::Controller& controller, ChangeMarks& marks,
                          const SymbolTable& symbols, QWidget* parent)
     : QDockWidget(tr("Memory"), parent), symbols_(symbols) {

@@ -7,6 +7,7 @@
 #include <QDockWidget>
 #include <QFont>
 #include <cstdint>
+#include <vector>
 
 #include "controller/controller.h"
 #include "ui/changemarks.h"
@@ -35,6 +36,8 @@ class MemoryModel : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
   void refresh();
+  // Redraws only these cells (and their rows' ASCII text).
+  void refreshCells(const std::vector<std::int32_t>& addresses);
 
  signals:
   void problem(const QString& text);
@@ -57,6 +60,7 @@ class MemoryPanel : public QDockWidget {
 
   MemoryModel* model() const { return model_; }
   void refresh() { model_->refresh(); }
+  void refreshCells(const std::vector<std::int32_t>& addresses) { model_->refreshCells(addresses); }
   // Scrolls to the row of `address` and selects its cell.
   void goTo(std::int32_t address);
 
