@@ -304,22 +304,22 @@ struct PhaseRow {
   bool menu1, start, step, stop, menu2, loader, viewer, menu3, menu4;
   bool debug, run, back, marks;
 };
+// clang-format off
 constexpr PhaseRow kPhaseRows[] = {
-    /* StartUp              */ {true, true, false, false, true, true, true, true, true,  //
-                                true, false, false, true},
-    /* Stopped              */
-    {true, true, false, false, true, true, true, true, true,  //
-     true, true, true, true},
-    /* RunningStepByStep    */
-    {true, false, true, true, true, false, true, false, true,  //
-     true, false, false, true},
-    /* RunningTimed         */
-    {true, false, false, true, true, false, true, false, true,  //
-     true, false, false, true},
-    /* RunningExtremelyFast */
-    {false, true, false, false, false, true, true, false, false,  //
-     false, false, false, false},
+    //                         menu1  start  step   stop   menu2  loader viewer menu3  menu4
+    //                         debug  run    back   marks
+    /* StartUp              */ {true,  true,  false, false, true,  true,  true,  true,  true,
+                                true,  false, false, true},
+    /* Stopped              */ {true,  true,  false, false, true,  true,  true,  true,  true,
+                                true,  true,  true,  true},
+    /* RunningStepByStep    */ {true,  false, true,  true,  true,  false, true,  false, true,
+                                true,  false, false, true},
+    /* RunningTimed         */ {true,  false, false, true,  true,  false, true,  false, true,
+                                true,  false, false, true},
+    /* RunningExtremelyFast */ {false, true,  false, false, false, true,  true,  false, false,
+                                false, false, false, false},
 };
+// clang-format on
 }  // namespace
 
 void MainWindow::enterPhase(Phase phase) {
