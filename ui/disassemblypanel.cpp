@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdlib>
 
 #include "core/machine.h"
 
@@ -133,11 +134,7 @@ QVariant DisassemblyModel::data(const QModelIndex& index, int role) const {
       if (current) return kCurrentLine;
       if (controller_.breakpointEnabled(address)) return kBreakpointLine;
       return {};
-    case Qt::FontRole:
-      if (current) {
-        return bold_;
-      }
-      return {};
+    case Qt::FontRole: return current ? QVariant(bold_) : QVariant();
     case Qt::ForegroundRole:
       if (index.column() == Mark && breakpoint) return QColor(Qt::red);
       return {};

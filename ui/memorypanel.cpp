@@ -54,11 +54,7 @@ QVariant MemoryModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::EditRole: return digits(memory[static_cast<std::size_t>(address)], 2);
     case Qt::BackgroundRole: return marks_.cellChanged(address) ? QVariant(kChanged) : QVariant();
-    case Qt::FontRole:
-      if (marks_.cellChanged(address)) {
-        return bold_;
-      }
-      return {};
+    case Qt::FontRole: return marks_.cellChanged(address) ? QVariant(bold_) : QVariant();
     case Qt::ToolTipRole: return hexWord(address);
     default: return {};
   }
