@@ -314,4 +314,64 @@ std::string disassemble(const std::array<std::uint8_t, 4>& bytes) {
   return std::string(buffer, static_cast<std::size_t>(disassemble(bytes, buffer)));
 }
 
+namespace {
+
+// DD and FD pages, by the byte after the prefix; the prefix is counted.
+int indexPageLength(const std::array<std::uint8_t, 4>& b) {
+  switch (b[1]) {
+    case 0xCB: return decoding::indexBitKnows(b[3]) ? 4 : 2;  // DD CB d op
+    case 0x21:
+    case 0x22:
+    case 0x2A:
+    case 0x36: return 4;  // a word, or a displacement and a byte
+    case 0x34:
+    case 0x35: return 3;
+    default: break;
+  }
+  const decoding::Fields f = fields(b[1]);
+  return f.x == 1 || f.x == 2 ? 3 : 2;  // the (IX+d) forms, else IX alone
+}
+
+}  // namespace
+
+int instructionLength(const std::array<std::uint8_t, 4>& b) {
+  const decoding::Fields f = fields(b[0]);
+  switch (f.x) {
+    case 1:
+    case 2: return 1;
+    case 0:
+      switch (f.z) {
+        case 0: return f.y <= 1 ? 1 : 2;  // NOP, EX AF,AF'; DJNZ and JR with e
+        case 1: return f.q == 0 ? 3 : 1;  // LD rr,nn; ADD HL,rr
+        case 2: return f.y <= 3 ? 1 : 3;  // through (BC) and (DE); through (nn)
+        case 6: return 2;                 // LD r,n
+        default: return 1;
+      }
+    default:
+      switch (f.z) {
+        case 2:
+        case 4: return 3;  // JP cc,nn; CALL cc,nn
+        case 3:
+          switch (f.y) {
+            case 0: return 3;                                // JP nn
+            case 1: return decoding::cbKnows(b[1]) ? 2 : 1;  // CB page
+            case 2:
+            case 3: return 2;  // OUT (n),A; IN A,(n)
+            default: return 1;
+          }
+        case 5:
+          if (f.q == 0) return 1;  // PUSH rr
+          switch (f.p) {
+            case 0: return 3;  // CALL nn
+            case 2:            // ED page: LD (nn),rr and LD rr,(nn) carry a word
+              if (!decoding::edKnows(b[1])) return 1;
+              return fields(b[1]).x == 1 && fields(b[1]).z == 3 ? 4 : 2;
+            default: return decoding::indexKnows(b[1]) ? indexPageLength(b) : 1;
+          }
+        case 6: return 2;  // ALU A,n
+        default: return 1;
+      }
+  }
+}
+
 }  // namespace korvel

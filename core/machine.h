@@ -171,4 +171,10 @@ class Machine {
 int disassemble(const std::array<std::uint8_t, 4>& bytes, char* out);
 std::string disassemble(const std::array<std::uint8_t, 4>& bytes);
 
+// The length in bytes of the instruction whose first four bytes are given, as the tick
+// consumes it: how far PC moves when it does not jump (2 for JR and DJNZ, 1 for HALT and
+// RET). A prefix whose page does not know the next byte is an instruction of its own, of the
+// prefix bytes alone (1, or 2 for DD CB and FD CB), shown with its placeholder.
+int instructionLength(const std::array<std::uint8_t, 4>& bytes);
+
 }  // namespace korvel

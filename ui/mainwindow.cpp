@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -107,6 +108,8 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   createLabels();
   createActions();
   createMenus();
+  debug_ = new DebugPanels(this, *controller_, valueLabels_);
+  createDebugMenu();
   runStatus_ = new QLabel(this);
   runStatus_->setObjectName("runStatus");
   statusBar()->addWidget(runStatus_, 1);
@@ -129,7 +132,7 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   frameTimer_ = new QTimer(this);
   frameTimer_->setSingleShot(true);
   frameTimer_->setInterval(kFrameMs);
-  connect(frameTimer_, &QTimer::timeout, this, &MainWindow::paintRegisters);
+  connect(frameTimer_, &QTimer::timeout, this, [this] { paintRegisters(); });
 
   sliceTimer_ = new QTimer(this);
   sliceTimer_->setSingleShot(true);
@@ -147,11 +150,12 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   quit_ = [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); };
 
   controller_->setHistoryEnabled(true);
+  viewerPainted_.start();
 
   // Form_Load: reset, no Step or Stop until a run starts, the Fast rate.
   controller_->clean();
   ekran();
-  enterPhase(Phase::Stopped);
+  enterPhase(Phase::StartUp);
   menuspeed4_Click();
   useLog(korvel::chooseLogFile(appDir_, dataFolder()));
   setRunStatus(
@@ -159,7 +163,7 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
          "program.bin with Tools > Program Loader (Ctrl+P); then Simulation > Start (F1) "
          "runs it."));
   // The register frames never shrink below what shows every value whole.
-  setMinimumSize(sizeHint());
+  centralWidget()->setMinimumSize(centralWidget()->sizeHint());
   resize(std::max(width(), 800), height());  // room for the status bar's texts
 }
 
@@ -336,20 +340,37 @@ void MainWindow::createMenus() {
 }
 
 // What is enabled in each phase. In an Extremely Fast run the menus are off and their
-// items keep the states they had when it started. `open` stands for Open, Reload and Recent.
+// items keep the states they had when it started. `open` stands for Open, Reload and Recent
+// in the File menu. The Debug menu and its toolbar: `debug`; Continue, Step Into, Step Over,
+// Step Out and Run to Cursor: `run`; Step Back, which needs a history besides: `back`;
+// Toggle Breakpoint and Go to Address: `marks`.
+namespace {
+struct PhaseRow {
+  bool file, open, menu1, start, step, stop, menu2, loader, viewer, menu3, view, menu4;
+  bool debug, run, back, marks;
+};
+// clang-format off
+constexpr bool on = true, off = false;
+constexpr PhaseRow kPhaseRows[] = {
+    //                         file open menu1 start step stop menu2 loader viewer menu3 view menu4
+    //                         debug run back marks
+    /* StartUp              */ {on,  on,  on,  on,  off, off, on,  on,  on,  on,  on,  on,
+                                on,  off, off, on},
+    /* Stopped              */ {on,  on,  on,  on,  off, off, on,  on,  on,  on,  on,  on,
+                                on,  on,  on,  on},
+    /* RunningStepByStep    */ {on,  off, on,  off, on,  on,  on,  off, on,  off, on,  on,
+                                on,  off, off, on},
+    /* RunningTimed         */ {on,  off, on,  off, off, on,  on,  off, on,  off, on,  on,
+                                on,  off, off, on},
+    /* RunningExtremelyFast */ {off, on,  off, on,  off, off, off, on,  on,  off, off, off,
+                                off, off, off, off},
+};
+// clang-format on
+}  // namespace
+
 void MainWindow::enterPhase(Phase phase) {
-  struct Row {
-    bool file, open, menu1, start, step, stop, menu2, loader, viewer, menu3, view, menu4;
-  };
-  constexpr bool on = true, off = false;
-  static constexpr Row kRows[] = {
-      {on, on, on, on, off, off, on, on, on, on, on, on},        // Stopped
-      {on, off, on, off, on, on, on, off, on, off, on, on},      // running Step by Step
-      {on, off, on, off, off, on, on, off, on, off, on, on},     // running at rates 2 to 4
-      {off, on, off, on, off, off, off, on, on, off, off, off},  // running Extremely Fast
-  };
   phase_ = phase;
-  const Row& r = kRows[static_cast<int>(phase)];
+  const PhaseRow& r = kPhaseRows[static_cast<int>(phase)];
   fileMenu_->setEnabled(r.file);
   fileMenu_->setLoadingEnabled(r.open);
   menu1_->setEnabled(r.menu1);
@@ -362,6 +383,29 @@ void MainWindow::enterPhase(Phase phase) {
   menu3_->setEnabled(r.menu3);
   menuview_->setEnabled(r.view);
   menu4_->setEnabled(r.menu4);
+  menuDebug_->setEnabled(r.debug);
+  debugBar_->setEnabled(r.debug);
+  for (QAction* a :
+       {debugContinue_, debugStepInto_, debugStepOver_, debugStepOut_, debugRunToCursor_})
+    a->setEnabled(r.run);
+  debugToggleBreakpoint_->setEnabled(r.marks);
+  debugGoToAddress_->setEnabled(r.marks);
+  updateStepBack();
+}
+
+// Step Back needs its phase and an instruction to undo; disabled, it says why.
+void MainWindow::updateStepBack() {
+  const bool phase = kPhaseRows[static_cast<int>(phase_)].back;
+  const std::size_t n = controller_->historySize();
+  debugStepBack_->setEnabled(phase && n > 0);
+  const QString why =
+      !phase ? tr("Step Back works while the program is stopped")
+      : n == 0
+          ? tr("Nothing to step back over: no instruction has run since Start, the load or the "
+               "last edit")
+          : tr("Undo the last instruction (%L1 can be undone)").arg(static_cast<qulonglong>(n));
+  debugStepBack_->setToolTip(why);
+  debugStepBack_->setStatusTip(why);
 }
 
 void MainWindow::selectRate(int n) {
@@ -404,22 +448,26 @@ void MainWindow::clock_Timer() {
 
 void MainWindow::menustart_Click() {
   if (closing_ || !menustart_->isEnabled() || controller_->running()) return;
+  if (rate_ == 5) lastFastRun_.reset();
+  const RunEvent event = controller_->start(rate_ < 5 ? RunMode::Ticked : RunMode::Fast);
+  debug_->resetMarks();
+  beginRun(event, rate_ < 5 ? tr("Running from 0000H") : tr("Running at the Extremely Fast rate"));
+}
+
+// Rates 1 to 4: the timer or the Step command drives the run. Extremely Fast: up to 1,000,000
+// instructions with the whole menu bar disabled, in slices that return to the event loop so
+// that the window repaints and stays usable.
+void MainWindow::beginRun(RunEvent event, const QString& status) {
+  ekran();
   if (rate_ < 5) {
-    const RunEvent event = controller_->start(RunMode::Ticked);
-    ekran();
     enterPhase(rate_ == 1 ? Phase::RunningStepByStep : Phase::RunningTimed);
-    setRunStatus(tr("Running from 0000H"));
+    setRunStatus(status);
     setClockInterval(kIntervals[rate_ - 1]);
     if (event != RunEvent::Executed) handle(event);
     return;
   }
-  // Extremely Fast: up to 1,000,000 instructions with the whole menu bar disabled, in
-  // slices that return to the event loop so that the window repaints and stays usable.
-  lastFastRun_.reset();
-  const RunEvent event = controller_->start(RunMode::Fast);
-  ekran();
   enterPhase(Phase::RunningExtremelyFast);
-  setRunStatus(tr("Running at the Extremely Fast rate"));
+  setRunStatus(status);
   if (event != RunEvent::Executed) {
     handle(event);
     return;
@@ -427,8 +475,10 @@ void MainWindow::menustart_Click() {
   sliceTimer_->start();
 }
 
+// A slice of an Extremely Fast run, or of Step Over, Step Out or Run to Cursor.
 void MainWindow::runSlice() {
-  if (closing_ || controller_->mode() != RunMode::Fast) return;
+  const RunMode mode = controller_->mode();
+  if (closing_ || (mode != RunMode::Fast && mode != RunMode::Target)) return;
   handle(controller_->runSlice(std::chrono::steady_clock::now() + pumpInterval_));
 }
 
@@ -447,7 +497,8 @@ void MainWindow::menustop_Click() {
   sliceTimer_->stop();
   ekran();
   enterPhase(Phase::Stopped);
-  setRunStatus(tr("Stopped at %1; Start runs the program again from 0000H")
+  setRunStatus(tr("Stopped at %1; Continue (F5) goes on from here, Start runs the program again "
+                  "from 0000H")
                    .arg(hex4(controller_->state().PC)));
 }
 
@@ -463,11 +514,17 @@ void MainWindow::handle(RunEvent event) {
   const QString again = tr("Start runs the program again from 0000H");
   switch (event) {
     case RunEvent::Executed:
-      if (phase_ == Phase::RunningExtremelyFast) sliceTimer_->start();
+      if (controller_->mode() == RunMode::Fast || controller_->mode() == RunMode::Target) {
+        sliceTimer_->start();
+      } else if (!controller_->running()) {
+        // Step Into (or a step of Step Over) is done, after its IN got its byte.
+        if (phase_ != Phase::Stopped) enterPhase(Phase::Stopped);
+        setRunStatus(tr("Stepped to %1").arg(pc));
+      }
       ekran();
       return;
     case RunEvent::SliceDone:
-      paintRegisters();
+      paintRegisters(DebugPanels::Refresh::Live);
       sliceTimer_->start();
       return;
     case RunEvent::NeedsInput:
@@ -477,7 +534,9 @@ void MainWindow::handle(RunEvent event) {
     case RunEvent::Halted:
       endRun(tr("HALT at %1: the program has stopped. %2").arg(pc, again));
       break;
-    case RunEvent::Breakpoint: endRun(tr("Stopped at the breakpoint at %1").arg(pc)); break;
+    case RunEvent::Breakpoint:
+      endRun(tr("Stopped at the breakpoint at %1; Continue (F5) goes on from there").arg(pc));
+      break;
     case RunEvent::TargetReached: endRun(tr("Stopped at %1").arg(pc)); break;
     case RunEvent::LimitReached:
       endRun(tr("Stopped after 1,000,000 instructions without reaching HALT; %1").arg(again));
@@ -539,6 +598,8 @@ void MainWindow::menuloader_Click() {
   controller_->clean();
   fileMenu_->forgetCurrent();
   useLog(korvel::chooseLogFile(appDir_, dataFolder()));
+  debug_->resetMarks();
+  enterPhase(outcome.loaded ? Phase::Stopped : Phase::StartUp);
   paintRegisters();
   setRunStatus(outcome.loaded ? tr("Loaded program.bin; Start (F1) runs it from 0000H")
                               : QString::fromStdString(outcome.message));
@@ -548,14 +609,15 @@ void MainWindow::menuloader_Click() {
 bool MainWindow::openProgram(const QString& path) {
   if (closing_ || controller_->running() || path.isEmpty()) return false;
   const QFileInfo file(path);
-  // Every kind of program file is read here, by its extension; assembly source too, once
-  // Korvel's assembler is there to read it.
+  // Every kind of program file is read here, by its extension, assembly source included.
   const korvel::ProgramRead read = korvel::readProgramFile(localPath(file.absoluteFilePath()));
   if (!read.image) {
     message(QString::fromStdString(read.message));
     return false;
   }
   controller_->loadImage(read.image->bytes);
+  debug_->resetMarks();
+  enterPhase(Phase::Stopped);
   useLog(korvel::chooseLogFile(localPath(file.absolutePath()), dataFolder()));
   fileMenu_->opened(file.absoluteFilePath());
   paintRegisters();
@@ -622,7 +684,7 @@ void MainWindow::ekran() {
   paintRegisters();
 }
 
-void MainWindow::paintRegisters() {
+void MainWindow::paintRegisters(DebugPanels::Refresh kind) {
   frameTimer_->stop();
   const MachineState& s = controller_->state();
   for (std::size_t i = 0; i < korvel::kRegisterFields.size(); ++i) {
@@ -635,6 +697,13 @@ void MainWindow::paintRegisters() {
   counts_->setText(tr("Instructions: %L1    T-states: %L2")
                        .arg(controller_->instructionCount())
                        .arg(controller_->tstates()));
+  debug_->refresh(kind);
+  if (kind != DebugPanels::Refresh::Live) updateStepBack();
+  // The memory viewer follows the run too, at most once a frame.
+  if (viewer_ && (kind != DebugPanels::Refresh::Live || viewerPainted_.elapsed() >= kFrameMs)) {
+    viewer_->refresh();
+    viewerPainted_.start();
+  }
 }
 
 void MainWindow::setRunStatus(const QString& text) {

@@ -21,6 +21,8 @@
 #include "core/machine_state.h"
 #include "peripherals/log_location.h"
 #include "ui/filemenu.h"
+#include "ui/debugpanels.h"
+#include "ui/debugtext.h"
 #include "ui/memoryviewer.h"
 #include "ui/outputpanel.h"
 #include "ui/portinputbox.h"
@@ -31,6 +33,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QToolBar;
 QT_END_NAMESPACE
 
 class MainWindow : public QMainWindow {
@@ -84,6 +87,10 @@ class MainWindow : public QMainWindow {
   OutputPanel* outputPanel() const { return outputPanel_; }
   // The out.log that OUT lines are appended to.
   const std::filesystem::path& logFile() const;
+  DebugPanels* debugPanels() const { return debug_; }
+
+  // The labels of an assembled source, for the disassembly and the address fields.
+  void setSymbols(SymbolTable symbols) { debug_->setSymbols(std::move(symbols)); }
 
   // The refresh after every command that ran instructions: the 26 value labels and the
   // current-instruction text. While the timer drives a run it paints at most once a frame.
@@ -108,6 +115,18 @@ class MainWindow : public QMainWindow {
   // One instruction of a run at rates 1 to 4 (a timer tick or a Step).
   void clock_Timer();
 
+  // The Debug menu. Continue resumes at the chosen rate from where the machine stopped,
+  // without `clean`; Step Into is one instruction at any rate; Step Over, Step Out and Run to
+  // Cursor run in slices like an Extremely Fast run, with Stop at hand.
+  void debugContinue();
+  void debugStepInto();
+  void debugStepOver();
+  void debugStepOut();
+  void debugStepBack();
+  void debugRunToCursor();
+  void debugToggleBreakpoint();
+  void debugGoToAddress();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -115,15 +134,25 @@ class MainWindow : public QMainWindow {
 
  private:
   class WindowOutput;
-  // The phases whose menu states the one table in mainwindow.cpp gives.
-  enum class Phase { Stopped, RunningStepByStep, RunningTimed, RunningExtremelyFast };
+  // The phases whose menu states the one table in mainwindow.cpp gives. StartUp: stopped
+  // with no program in memory yet (or after a load that failed).
+  enum class Phase { StartUp, Stopped, RunningStepByStep, RunningTimed, RunningExtremelyFast };
 
   void createLabels();
   void createActions();
   void createMenus();
+  void createDebugMenu();
   void selectRate(int n);
   void setClockInterval(int ms);
   void enterPhase(Phase phase);
+  void updateStepBack();
+  // Start and Continue: a run at the chosen rate that `event` began.
+  void beginRun(korvel::RunEvent event, const QString& status);
+  // Whether a Debug command may run now; says why not.
+  bool debugReady(const QAction* command);
+  // What Step Into, Step Over, Step Out and Run to Cursor returned.
+  void debugStep(korvel::RunEvent event, const QString& status);
+  void markOutputUndone();
   // The timeout of `clock`: runs the ticks that have fallen due.
   void clockTimeout();
   // A slice of an Extremely Fast run, then back to the event loop.
@@ -134,7 +163,7 @@ class MainWindow : public QMainWindow {
   void inputEntered(const QString& text);
   void stopRun();
   void endRun(const QString& status);
-  void paintRegisters();
+  void paintRegisters(DebugPanels::Refresh kind = DebugPanels::Refresh::Settled);
   void message(const QString& text);
   void setRunStatus(const QString& text);
   // Where OUT lines go from now on; the status bar and the Output panel name the file.
@@ -145,7 +174,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<korvel::Controller> controller_;
 
   int rate_ = 4;
-  Phase phase_ = Phase::Stopped;
+  Phase phase_ = Phase::StartUp;
   int viewerPage_ = 0;  // the memory viewer's page; outlives the viewer window
   bool closing_ = false;
   bool quitRequested_ = false;
@@ -184,6 +213,18 @@ class MainWindow : public QMainWindow {
   QAction* menuloader_ = nullptr;
   QAction* menuviewer_ = nullptr;
   std::array<QAction*, 5> menuspeed_{};
+  QMenu* menuDebug_ = nullptr;
+  QToolBar* debugBar_ = nullptr;
+  QAction* debugContinue_ = nullptr;
+  QAction* debugStepInto_ = nullptr;
+  QAction* debugStepOver_ = nullptr;
+  QAction* debugStepOut_ = nullptr;
+  QAction* debugStepBack_ = nullptr;
+  QAction* debugRunToCursor_ = nullptr;
+  QAction* debugToggleBreakpoint_ = nullptr;
+  QAction* debugGoToAddress_ = nullptr;
+  DebugPanels* debug_ = nullptr;
+  QElapsedTimer viewerPainted_;
   QActionGroup* rateGroup_ = nullptr;
   QAction* menuhelp_ = nullptr;
   QAction* menuabout_ = nullptr;

@@ -127,6 +127,11 @@ void MemoryViewer::skrolbar_Scroll(int position) {
   prefiks_->setText(twoDigits(position));
 }
 
+void MemoryViewer::refresh() {
+  const QString dump = memoryDump(state_, page_);
+  if (dump != tabla_->toPlainText()) tabla_->setPlainText(dump);
+}
+
 void MemoryViewer::render() {
   tabla_->setPlainText(memoryDump(state_, page_));
   prefiks_->setText(twoDigits(skrolbar_->value()));

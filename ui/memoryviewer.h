@@ -24,9 +24,13 @@ class MemoryViewer : public QWidget {
   Q_OBJECT
 
  public:
-  // `page` is the caller's current page; it outlives this window. The view is a snapshot:
-  // rendered here and on every change of the scroll position, never while memory changes.
+  // `page` is the caller's current page; it outlives this window. The view is rendered here,
+  // on every change of the scroll position and on refresh().
   MemoryViewer(const korvel::MachineState& state, int& page, QWidget* parent = nullptr);
+
+  // Renders the current page again when memory has changed, as a running program changes it;
+  // the scroll bar and a thumb being dragged are left as they are. The window stays read-only.
+  void refresh();
 
  public slots:
   void skrolbar_Change(int value);

@@ -1,4 +1,5 @@
 // The windows driven as the user drives them, then a stress scenario of their control flow.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QDropEvent>
 #include <QLabel>
@@ -18,6 +19,7 @@
 
 #include "core/register_fields.h"
 #include "ui/mainwindow.h"
+#include "ui/registereditor.h"
 
 namespace {
 
@@ -114,6 +116,25 @@ struct Fixture {
     return off.join(' ');
   }
   QStringList rows() { return texts("tabla", w.memoryViewer()).split('\n'); }
+  // Loads `bytes` as the user does, through program.bin and the Program Loader.
+  void loadProgram(const QByteArray& bytes) {
+    QFile bin(dir.filePath("program.bin"));
+    if (bin.open(QIODevice::WriteOnly)) bin.write(bytes);
+    bin.close();
+    trigger("menuloader");
+    messages.clear();
+  }
+  QString debugDisabled() {
+    QStringList off;
+    for (const char* name : {"menuDebug", "debugToolBar", "debugContinue", "debugStepInto",
+                             "debugStepOver", "debugStepOut", "debugStepBack", "debugRunToCursor",
+                             "debugToggleBreakpoint", "debugGoToAddress", "menustop"})
+      if (!w.findChild<QObject*>(name)->property("enabled").toBool()) off << name;
+    return off.join(' ');
+  }
+  QAbstractItemModel* panelModel(const char* view) {
+    return w.findChild<QAbstractItemView*>(view)->model();
+  }
   QString page() { return texts("prefiks", w.memoryViewer()) + ' ' + rows()[0]; }
 };
 
@@ -195,17 +216,20 @@ class TestWindows : public QObject {
     for (QAction* top : f.w.menuBar()->actions()) {
       menus << top->menu()->title();
       for (QAction* a : top->menu()->actions())
-        menus << a->text() + ' ' + a->shortcut().toString() + (a->isChecked() ? " *" : "");
+        if (!a->isSeparator())
+          menus << a->text() + ' ' + a->shortcut().toString() + (a->isChecked() ? " *" : "");
     }
     QCOMPARE(
         menus,
         QString(
-            "&File | &Open Program... Ctrl+O | &Reload Ctrl+R | Recent &Programs  |   | "
-            "&Quit Ctrl+Q | &Simulation | Start F1 | Step F2 | Stop F3 | &Tools | "
-            "&Program Loader Ctrl+P | &Memory Viewer Ctrl+M | &Rate | &1 Step by Step Ctrl+F1 | "
-            "&2 Slow Ctrl+F2 | &3 Normal Ctrl+F3 | &4 Fast Ctrl+F4 * | "
-            "&5 Extremely Fast Ctrl+F5 | &View | &Output Panel  | &Help | "
-            "&Basic Help Topics Ctrl+B | &About Korvel Ctrl+A")
+            "&File | &Open Program... Ctrl+O | &Reload Ctrl+R | Recent &Programs  | &Quit Ctrl+Q | "
+            "&Simulation | Start F1 | Step F2 | Stop F3 | &Tools | &Program Loader Ctrl+P | "
+            "&Memory Viewer Ctrl+M | &Rate | &1 Step by Step Ctrl+F1 | &2 Slow Ctrl+F2 | "
+            "&3 Normal Ctrl+F3 | &4 Fast Ctrl+F4 * | &5 Extremely Fast Ctrl+F5 | &View | "
+            "Disassembly  | Breakpoints  | Stack  | Memory  | &Output Panel  | &Debug | "
+            "&Continue F5 | Step &Into F11 | Step &Over F10 | Step O&ut Shift+F11 | "
+            "Step &Back Shift+F2 | &Run to Cursor Ctrl+F10 | &Toggle Breakpoint F9 | "
+            "&Go to Address Ctrl+G | &Help | &Basic Help Topics Ctrl+B | &About Korvel Ctrl+A")
             .split(" | "));
     QVERIFY(f.w.runStatus().startsWith("Open a program with File > Open Program (Ctrl+O)"));
     QCOMPARE(f.texts("logFile"), "Log: " + f.dir.filePath("out.log"));
@@ -633,10 +657,11 @@ instruction could not be completed.
     QWidget *help = f.w.helpWindow(), *about = f.w.aboutWindow();
     QCOMPARE(help->windowTitle() + " | " + about->windowTitle(),
              "Basic Help Topics | About Korvel");
-    // Topics 1 to 8 as they stand; topic 9 (the File menu) after them.
+    // Topics 1 to 8 as they stand; topics 9 (the File menu) and 10 (debugging) after them.
     const QString text = f.texts("Text1", help);
     QCOMPARE(text.left(expected.size()).split('\n'), expected.split('\n'));
-    QVERIFY(text.mid(expected.size()).startsWith("9. ") && text.endsWith("\n\n"));
+    QVERIFY(text.mid(expected.size()).startsWith("9. ") && text.contains("\n\n10. The Debug") &&
+            text.endsWith("\n\n"));
     QVERIFY(f.texts("Text1", about).startsWith("Korvel\n"));
     f.w.menuhelp_Click();
     f.w.menuabout_Click();
@@ -677,6 +702,207 @@ instruction could not be completed.
     f.checkRun();
     QVERIFY2((f.problems + f.messages).isEmpty(), qPrintable(f.problems.mid(0, 5).join('\n')));
     QVERIFY2(f.stackSpread < 64 * 1024, qPrintable(QString::number(f.stackSpread)));
+  }
+
+  // Each row: what was done ("-" nothing loaded; "load"; "step": load, Step Into; a rate:
+  // load, Start at that rate, "5" looking from inside the run; "over": Step Over a CALL into a
+  // loop), then the disabled Debug items and Stop.
+  void debugMenuFollowsThePhase() {
+    const QString run =
+        "debugContinue debugStepInto debugStepOver debugStepOut debugStepBack "
+        "debugRunToCursor";
+    for (const QString& row : QStringList{"-: " + run + " menustop", "load: debugStepBack menustop",
+                                          "step: menustop", "1: " + run, "3: " + run,
+                                          "5: menuDebug debugToolBar " + run +
+                                              " debugToggleBreakpoint debugGoToAddress menustop",
+                                          "over: " + run}) {
+      Fixture f;
+      const QString done = row.section(':', 0, 0);
+      if (done != "-") f.loadProgram(QByteArray("\xCD\x05\x00\x76\x00\x18\xFE", 7));
+      if (done == "step") f.trigger("debugStepInto");
+      if (done == "over") f.trigger("debugStepOver");  // CALL 0005H: the loop never returns
+      if (done[0].isDigit()) {
+        f.chooseRate(done.toInt());
+        f.trigger("menustart");
+      }
+      QCOMPARE(done + ": " + f.debugDisabled(), row);
+      if (done == "load")
+        QVERIFY(
+            f.w.findChild<QAction*>("debugStepBack")->toolTip().startsWith("Nothing to step back"));
+      if (done == "over") {
+        QCOMPARE(f.w.runStatus(), "Stepping over the instruction at 0000H");
+        QTest::qWait(5);
+        f.trigger("menustop");
+        QCOMPARE(f.texts("qpc") + ' ' + f.debugDisabled(), "0005 menustop");
+      }
+    }
+  }
+
+  void breakpointsFromThePanelStopRunsAndContinueGoesOn() {
+    Fixture f;
+    f.loadProgram(QByteArray("\x06\x00\x04\x18\xFD", 5));  // LD B,00H; INC B; JR FDH (to INC B)
+    auto* entry = f.w.findChild<QLineEdit*>("breakpointEntry");
+    for (const char* typed : {"10000", "xyz", "12G4", "", "2"}) {
+      entry->setText(typed);
+      QTest::keyClick(entry, Qt::Key_Return);
+    }
+    QCOMPARE(f.messages,
+             QStringList({"\"10000\" is past FFFFH, the last address of memory: give 0000 to FFFF.",
+                          "There is no label \"xyz\": labels come with an assembled source. Give "
+                          "an address in hexadecimal, 0000 to FFFF.",
+                          "\"12G4\" is not an address: give hexadecimal digits, 0000 to FFFF, or "
+                          "a label.",
+                          "Type an address in hexadecimal, 0000 to FFFF, or a label."}));
+    QCOMPARE(f.w.controller().breakpoints(), (std::map<std::int32_t, bool>{{2, true}}));
+    QCOMPARE(f.panelModel("breakpointsView")->index(0, 2).data().toString(), "INC B");
+    const QString atBreakpoint =
+        "Stopped at the breakpoint at 0002H; Continue (F5) goes on from there";
+    f.chooseRate(5);
+    f.trigger("menustart");
+    QTRY_VERIFY(f.w.lastFastRun());
+    QCOMPARE(f.texts("qpc qb instrukcija") + ' ' + f.w.runStatus(),
+             "0002 00 LD B,00H " + atBreakpoint);
+    f.trigger("debugContinue");  // Extremely Fast, past the breakpoint and round the loop
+    QTRY_VERIFY(f.w.lastFastRun());
+    QCOMPARE(f.texts("qpc qb instrukcija") + ' ' + f.w.runStatus(),
+             "0002 01 JR FDH " + atBreakpoint);
+    f.chooseRate(4);
+    f.trigger("debugContinue");  // the timer drives it, no `clean`
+    QCOMPARE(f.w.runStatus(), "Running from 0002H");
+    QTRY_COMPARE(f.w.runStatus(), atBreakpoint);
+    QCOMPARE(f.texts("qpc qb") + ' ' + f.disabled(), "0002 02 menustep menustop");
+    // Continue at a HALT says so and leaves everything as it is.
+    QVERIFY(f.w.controller().setMemory(2, 0x76));
+    f.trigger("debugContinue");
+    QCOMPARE(f.messages.last(),
+             "The program stands at the HALT at 0002H: Continue cannot go past "
+             "it. Start (F1) runs the program again from 0000H.");
+    QCOMPARE(f.texts("qpc qb instrukcija") + ' ' + f.disabled(), "0002 02 HALT menustep menustop");
+  }
+
+  void disassemblyShowsLinesTargetsAndBreakpoints() {
+    Fixture f;
+    // LD B,03H; LD A,(IX+FBH); LD (IY+12H),A; CALL 0010H; HALT; NOPs; 0010H: JR NZ,FBH
+    f.loadProgram(QByteArray("\x06\x03\xDD\x7E\xFB\xFD\x77\x12\xCD\x10\x00\x76", 12)
+                      .leftJustified(0x10, '\0') +
+                  "\x20\xFB");
+    f.w.setSymbols({{0x0010, "back"}});
+    f.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.w));
+    auto* view = f.w.findChild<QAbstractItemView*>("disassemblyView");
+    QAbstractItemModel* m = view->model();
+    const auto line = [m](int row) {
+      QStringList cells;
+      for (int c = 0; c < m->columnCount(); ++c) cells << m->index(row, c).data().toString();
+      return cells.join('|');
+    };
+    QCOMPARE(
+        QStringList({line(0), line(1), line(2), line(3), line(4), line(9)}),
+        QStringList({" ▶|0000|06 03||LD B,03H|", " |0002|DD 7E FB||LD A,(IX+FBH)|; IX-5",
+                     " |0005|FD 77 12||LD (IY+12H),A|; IY+18", " |0008|CD 10 00||CALL 0010H|; back",
+                     " |000B|76||HALT|", " |0010|20 FB|back:|JR NZ,FBH|; 000DH"}));
+    QVERIFY(m->index(0, 4).data(Qt::FontRole).value<QFont>().bold());
+    // A double click sets a breakpoint on the line, F9 on the selected line clears it.
+    // (QTest's double click lacks the press before it, which the view waits for.)
+    const QPoint at = view->visualRect(m->index(3, 4)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(line(3).left(6) + ' ' + QString::number(f.w.controller().breakpoints().size()),
+             "●|0008 1");
+    f.trigger("debugToggleBreakpoint");
+    QCOMPARE(line(3).left(6) + ' ' + QString::number(f.w.controller().breakpoints().size()),
+             " |0008 0");
+    // Go to an address inside an instruction: a line starts there.
+    auto* goTo = f.w.findChild<QLineEdit*>("disassemblyGoTo");
+    goTo->setText("3");
+    QTest::keyClick(goTo, Qt::Key_Return);
+    QCOMPARE(line(2) + " / " + line(3), " |0003|7E||LD A,(HL)| /  |0004|FB||EI|");
+    // A step moves the highlight and the selection to PC.
+    f.trigger("debugStepInto");
+    QCOMPARE(line(1).left(7), " ▶|0002");
+    QCOMPARE(view->selectionModel()->selectedRows().first().row(), 1);
+  }
+
+  void changedValuesAreMarked() {
+    Fixture f;
+    f.loadProgram("\x3E\x05\x77\x06\x00");  // LD A,05H; LD (HL),A (to 0000H); LD B,00H
+    QAbstractItemModel* memory = f.panelModel("memoryView");
+    const auto marked = [&] {
+      QStringList names;
+      for (const korvel::RegisterField& field : korvel::kRegisterFields) {
+        auto* label = f.w.findChild<QLabel*>(field.label);
+        if (label->property("changed").toBool() && label->font().bold()) names << field.name;
+      }
+      for (int a = 0; a < 16; ++a)
+        if (memory->index(0, a).data(Qt::FontRole).value<QFont>().bold())
+          names << QString::asprintf("(%04X)", a);
+      return names.join(' ');
+    };
+    QCOMPARE(marked(), "");
+    QStringList after;
+    for (int i = 0; i < 3; ++i) {
+      f.trigger("debugStepInto");
+      after << marked();
+    }
+    QCOMPARE(after, QStringList({"PC A", "PC (0000)", "PC"}));  // B was 00 already
+  }
+
+  void registerEditsAreCheckedAndFlagsToggle() {
+    Fixture f;
+    f.loadProgram(QByteArray(1, '\0'));
+    f.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.w));
+    const auto edit = [&f](const char* name, const QString& text) {
+      QTest::mouseDClick(f.w.findChild<QLabel*>(name), Qt::LeftButton);
+      QLineEdit* editor = f.w.debugPanels()->registerEditor()->editor();
+      if (!editor) return false;
+      editor->setText(text);
+      QTest::keyClick(editor, Qt::Key_Return);
+      return true;
+    };
+    for (const char* typed : {"123", "G1", "", "5"}) QVERIFY(edit("qa", typed));
+    QVERIFY(edit("qsp", "12345"));
+    const QString a = "A takes two hexadecimal digits (00 to FF), such as 0A; %1. A stays 00.";
+    QCOMPARE(f.messages, QStringList({a.arg("\"123\" is not"), a.arg("\"G1\" is not"),
+                                      a.arg("nothing was typed"), a.arg("\"5\" is not"),
+                                      "SP takes four hexadecimal digits (0000 to FFFF), such as "
+                                      "F000; \"12345\" is not. SP stays 0000."}));
+    QCOMPARE(f.texts("qa qsp") + ' ' + QString::number(f.w.state().A), "00 0000 0");
+    QVERIFY(edit("qa", "0a") && edit("qqh", "FF") && edit("qsp", "F000"));
+    QTest::mouseClick(f.w.findChild<QLabel*>("qqca"), Qt::LeftButton);
+    QCOMPARE(f.texts("qa qqh qsp qqca"), "0A FF F000 1");
+    QCOMPARE(f.w.state().altCarry + f.w.state().A + f.w.state().SP, 1 + 0x0A + 0xF000);
+    // While a run goes on nothing opens, and the status bar says why.
+    f.chooseRate(3);
+    f.trigger("menustart");
+    QVERIFY(!edit("qa", "11"));
+    QCOMPARE(f.w.statusBar()->currentMessage(),
+             "Registers and flags can be edited while the program is stopped: Stop (F3) first.");
+  }
+
+  void stepBackUndoesInstructionsThroughTheWindow() {
+    Fixture f;
+    f.loadProgram(
+        QByteArray("\x3E\x05\xD3\x01\x3C\x32\x00\x01", 8));  // LD A,05H; OUT (01H),A; INC A;
+    for (int i = 0; i < 4; ++i) f.trigger("debugStepInto");  // LD (0100H),A
+    const char* shown = "qpc qa instrukcija counts";
+    QStringList states{f.texts(shown)}, undone;
+    for (int i = 0; i < 4; ++i) {
+      f.trigger("debugStepBack");
+      states << f.texts(shown) + QString::asprintf(" (0100)=%02X", f.w.state().memory[0x100]);
+      if (i == 2) undone << f.w.statusBar()->currentMessage();
+    }
+    QCOMPARE(states, QStringList({"0008 06 LD (0100H),A Instructions: 4    T-states: 35",
+                                  "0005 06 INC A Instructions: 3    T-states: 22 (0100)=00",
+                                  "0004 05 OUT (01H),A Instructions: 2    T-states: 18 (0100)=00",
+                                  "0002 05 LD A,05H Instructions: 1    T-states: 7 (0100)=00",
+                                  "0000 00  Instructions: 0    T-states: 0 (0100)=00"}));
+    QCOMPARE(undone, QStringList("The undone OUT's line stays in out.log; stepping forward "
+                                 "writes it again"));
+    QCOMPARE(f.outLog(), "Data 05H sent to port 01H\r\n");
+    QVERIFY(!f.w.findChild<QAction*>("debugStepBack")->isEnabled());
+    f.trigger("debugStepInto");
+    QCOMPARE(f.texts(shown), "0002 05 LD A,05H Instructions: 1    T-states: 7");
   }
 };
 
