@@ -4,7 +4,8 @@
 # slow tests ran in the g++ build already.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${KORVEL_CLANG_BUILD_DIR:-build-clang}"
+# Its build directory has a blank in its name, as many users' folders have.
+build="${KORVEL_CLANG_BUILD_DIR:-build clang}"
 
 .ci/install-deps test clang
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVEL_WERROR=ON \

@@ -38,6 +38,8 @@ declare -A windows=([korvel-cli]="$build/cli/korvel-cli.exe" [korvel-asm]="$buil
 declare -A natives=([korvel-cli]="$native" [korvel-asm]="$native_asm")
 
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all
+# The first run sets wine's prefix up and says so on stderr: done here, before the cases.
+"$wine" "${windows[korvel-cli]}" --version >/dev/null 2>&1 || true
 runs="$work/runs"
 rm -rf "$runs"
 mkdir -p "$runs/native" "$runs/windows"
