@@ -57,15 +57,18 @@ export HOME="$work/home" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtim
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 examples=/usr/share/korvel/examples
 
-korvel-cli --version | grep -q "^korvel-cli (Korvel) $version$" || fail "korvel-cli --version"
-korvel-asm --version | grep -q "^korvel-asm (Korvel) $version$" || fail "korvel-asm --version"
-korvel --version | grep -q "^korvel (Korvel) $version$" || fail "korvel --version"
-korvel-cli --in 41 --out-log - "$examples/hello.bin" | grep -q 'Data 42H sent to port 03H' ||
-  fail "the installed korvel-cli on hello.bin"
+# Outputs are taken whole before they are searched: grep -q would close the pipe early.
+for program in korvel-cli korvel-asm korvel; do
+  output="$("$program" --version)"
+  [ "${output%%$'\n'*}" = "$program (Korvel) $version" ] || fail "$program --version"
+done
+output="$(korvel-cli --in 41 --out-log - "$examples/hello.bin")"
+grep -q 'Data 42H sent to port 03H' <<<"$output" || fail "the installed korvel-cli on hello.bin"
 korvel-asm -o "$work/hello.bin" "$examples/hello.asm"
 cmp -s "$work/hello.bin" "$examples/hello.bin" || fail "korvel-asm does not make hello.bin again"
 if [ -f /usr/share/man/man1/korvel-cli.1 ]; then
-  man -P cat korvel-cli | grep -q 'korvel-cli - run a Z80 program' || fail "man korvel-cli"
+  page="$(man -P cat korvel-cli)"
+  grep -q 'korvel-cli - run a Z80 program' <<<"$page" || fail "man korvel-cli"
   man -w korvel korvel-asm >/dev/null || fail "the manual pages of korvel and korvel-asm"
 elif grep -qs 'path-exclude=/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
   echo "this system's dpkg leaves manual pages out (path-exclude): man not tried"
@@ -76,7 +79,8 @@ fi
 # The installed window, offscreen: a program in a folder of the user's, run to its HALT;
 # its OUT line goes to out.log beside it.
 printf ' ld a,41h\n out (5),a\n halt\n' >"$work/send.asm"
-korvel --quit-after-run "$work/send.asm" | grep -q '^HALT at 0004H' || fail "korvel PROGRAM"
+output="$(korvel --quit-after-run "$work/send.asm")"
+grep -q '^HALT at 0004H' <<<"$output" || fail "korvel PROGRAM"
 [ "$(cat "$work/out.log")" = $'Data 41H sent to port 05H\r' ] || fail "the window's out.log"
 settings="$(find "$HOME/.config" -name '*.conf' | head -n 1)"
 [ -n "$settings" ] || fail "the window kept no settings (recent programs)"
