@@ -57,6 +57,9 @@ int main(int argc, char* argv[]) {
       window.setMessageFunction(
           [](const QString& text) { std::fprintf(stderr, "korvel: %s\n", qPrintable(text)); });
       if (!window.openProgram(program)) {
+        // A source's errors are in the Errors panel.
+        for (int i = 0; i < window.errorsPanel()->count(); ++i)
+          std::fprintf(stderr, "%s\n", qPrintable(window.errorsPanel()->line(i)));
         QCoreApplication::exit(2);
         return;
       }
