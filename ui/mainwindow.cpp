@@ -720,6 +720,7 @@ void MainWindow::paintRegisters(DebugPanels::Refresh kind) {
 
 void MainWindow::setRunStatus(const QString& text) {
   runStatus_->setText(text);
+  emit runStatusChanged(text);
 }
 
 QString MainWindow::runStatus() const {

@@ -141,6 +141,11 @@ class MainWindow : public QMainWindow {
   void debugToggleBreakpoint();
   void debugGoToAddress();
 
+ signals:
+  // The status bar's text about runs and loads has changed.
+  void runStatusChanged(const QString& text);
+
+ public slots:
   // The Source menu. Save and Save As return whether the buffer was written; Assemble and
   // Load whether it assembled without errors and is in memory.
   void sourceNew();
@@ -183,6 +188,7 @@ class MainWindow : public QMainWindow {
   // Before the source's buffer is replaced or the window closes: asks about unsaved changes
   // ("Save them before `before`?"); false when the user cancels or saving fails.
   bool saveOrDiscard(const QString& before);
+  std::optional<QString> readSourceFile(const QString& path);
   bool openSource(const QString& path);
   void goToError(const korvel::assembler::Diagnostic& error);
   // Toggle Breakpoint and Run to Cursor work on the source editor's line while it has focus.

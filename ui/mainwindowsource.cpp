@@ -70,8 +70,12 @@ void MainWindow::createSourceMenu() {
     }
   };
   saveDialog_ = [this](const QString& suggested) {
-    return QFileDialog::getSaveFileName(this, tr("Save Source"), suggested,
-                                        tr("Assembly source (*.asm *.z80 *.s);;All files (*)"));
+    QFileDialog dialog(this, tr("Save Source"), QString(),
+                       tr("Assembly source (*.asm *.z80 *.s);;All files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("asm"));  // asks before replacing prog.asm too
+    dialog.selectFile(suggested);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
   };
 }
 
@@ -112,14 +116,23 @@ bool MainWindow::sourceSave() {
   return true;
 }
 
-// A name without an extension gets .asm, so that File > Open reads it as a source again.
+// A name that is not a source's (.asm, .z80, .s) gets .asm, so that File > Open and Recent
+// Programs read the file as a source again.
 bool MainWindow::sourceSaveAs() {
   const QString current = sourcePanel_->filePath();
   QString path = saveDialog_(
       current.isEmpty() ? QDir(fileMenu_->lastFolder()).filePath(sourcePanel_->displayName())
                         : current);
   if (path.isEmpty()) return false;
-  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".asm");
+  if (korvel::programFileType(localPath(path)) != korvel::ProgramFileType::AssemblySource) {
+    path += QStringLiteral(".asm");
+    // The dialog asked about replacing the name it was given, not this one.
+    if (QFileInfo::exists(path)) {
+      message(tr("%1 exists already and was not replaced: save the source under another name.")
+                  .arg(QDir::toNativeSeparators(path)));
+      return false;
+    }
+  }
   QString error;
   if (!sourcePanel_->save(path, error)) {
     message(tr("Can't save %1: %2. The source keeps its changes.")
@@ -130,30 +143,38 @@ bool MainWindow::sourceSaveAs() {
   return true;
 }
 
+// The text of a source file for the editor; nullopt after saying why not.
+std::optional<QString> MainWindow::readSourceFile(const QString& path) {
+  const korvel::SourceRead read = korvel::readSourceText(localPath(path));
+  if (!read.text) {
+    message(QString::fromStdString(read.message));
+    return std::nullopt;
+  }
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8(QByteArrayView(read.text->data(), read.text->size()));
+  if (utf8.hasError()) {
+    message(tr("Can't open %1 in the source editor: it is not UTF-8 text. Save it as UTF-8 "
+               "and open it again.")
+                .arg(QDir::toNativeSeparators(path)));
+    return std::nullopt;
+  }
+  return text;
+}
+
 // File > Open, Recent, Reload, a dropped file and the command line, for a source: the file
 // goes into the editor (once the unsaved changes of the one there are dealt with) and is
 // assembled and loaded from there.
 bool MainWindow::openSource(const QString& path) {
-  const QFileInfo file(path);
-  const korvel::SourceRead read = korvel::readSourceText(localPath(file.absoluteFilePath()));
-  if (!read.text) {
-    message(QString::fromStdString(read.message));
-    return false;
-  }
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  const QString text = utf8(QByteArrayView(read.text->data(), read.text->size()));
-  if (utf8.hasError()) {
-    message(tr("Can't open %1 in the source editor: it is not UTF-8 text. Save it as UTF-8 "
-               "and open it again.")
-                .arg(QDir::toNativeSeparators(file.absoluteFilePath())));
-    return false;
-  }
-  if (!saveOrDiscard(tr("opening %1").arg(file.fileName()))) return false;
-  sourcePanel_->setSource(file.absoluteFilePath(), text);
+  const QString file = QFileInfo(path).absoluteFilePath();
+  std::optional<QString> text = readSourceFile(file);
+  if (!text || !saveOrDiscard(tr("opening %1").arg(QFileInfo(file).fileName()))) return false;
+  // The changes may just have been saved into this very file.
+  if (file == sourcePanel_->filePath() && !(text = readSourceFile(file))) return false;
+  sourcePanel_->setSource(file, *text);
   errorsPanel_->clear();
   sourcePanel_->show();
   sourcePanel_->raise();
-  fileMenu_->opened(file.absoluteFilePath());
+  fileMenu_->opened(file);
   return sourceAssemble();
 }
 
@@ -171,9 +192,17 @@ bool MainWindow::sourceAssemble() {
     errorsPanel_->show();
     errorsPanel_->raise();
     const int n = errorsPanel_->count();
-    setRunStatus(tr("%1 has %2: nothing was loaded. Double-click an error in the Errors panel "
-                    "to go to its line.")
-                     .arg(shown, n == 1 ? tr("1 error") : tr("%1 errors").arg(n)));
+    const asmr::Diagnostic& first = result.errors.front();
+    const QString firstFile = QDir::toNativeSeparators(
+        file.absoluteDir().relativeFilePath(QFile::decodeName(first.file.c_str())));
+    const QString at =
+        first.line == 0 ? firstFile
+        : first.file == name.string()
+            ? tr("line %1, column %2").arg(first.line).arg(first.column)
+            : tr("%1, line %2, column %3").arg(firstFile).arg(first.line).arg(first.column);
+    setRunStatus(tr("%1 has %2, the first at %3: nothing was loaded. Double-click an error in "
+                    "the Errors panel to go to its line.")
+                     .arg(shown, n == 1 ? tr("1 error") : tr("%1 errors").arg(n), at));
     return false;
   }
   controller_->loadImage(read.image->bytes);

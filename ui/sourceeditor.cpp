@@ -171,6 +171,17 @@ void SourceEditor::goTo(int line, int column) {
   setFocus(Qt::OtherFocusReason);
 }
 
+// Ctrl+A stays the window's About Korvel, as everywhere else in the window; Select All is in
+// the editor's context menu.
+bool SourceEditor::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::SelectAll)) {
+    event->ignore();
+    return true;
+  }
+  return QPlainTextEdit::event(event);
+}
+
 // Shift+Enter would break the line without starting a new one in the document, so that the
 // editor's lines and the assembler's would differ: it starts a new line like Enter.
 void SourceEditor::keyPressEvent(QKeyEvent* event) {

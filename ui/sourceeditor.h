@@ -38,6 +38,7 @@ class SourceEditor : public QPlainTextEdit {
   void gutterClicked(int line);
 
  protected:
+  bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   // Dropped files go to the window, which opens them; text is inserted as usual.

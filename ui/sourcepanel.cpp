@@ -110,7 +110,9 @@ void SourcePanel::updateTitle() {
 }
 
 void SourcePanel::setNote(const QString& text) {
+  if (text == note_->text()) return;
   note_->setText(text);
+  emit noteChanged(text);
 }
 
 void SourcePanel::assembled(const korvel::assembler::Result& result) {

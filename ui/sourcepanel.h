@@ -62,6 +62,7 @@ class SourcePanel : public QDockWidget {
 
  signals:
   void gutterClicked(int line);
+  void noteChanged(const QString& text);
 
  private:
   void replaceBuffer(const QString& path, const QString& text);

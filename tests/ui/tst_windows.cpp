@@ -700,11 +700,12 @@ instruction could not be completed.
     QWidget *help = f.w.helpWindow(), *about = f.w.aboutWindow();
     QCOMPARE(help->windowTitle() + " | " + about->windowTitle(),
              "Basic Help Topics | About Korvel");
-    // Topics 1 to 8 as they stand; topics 9 (the File menu) and 10 (debugging) after them.
+    // Topics 1 to 8 as they stand; topics 9 (the File menu), 10 (debugging) and 11 (the
+    // Source menu) after them.
     const QString text = f.texts("Text1", help);
     QCOMPARE(text.left(expected.size()).split('\n'), expected.split('\n'));
     QVERIFY(text.mid(expected.size()).startsWith("9. ") && text.contains("\n\n10. The Debug") &&
-            text.endsWith("\n\n"));
+            text.indexOf("\n\n11. The Source") > text.indexOf("\n\n10. ") && text.endsWith("\n\n"));
     QVERIFY(f.texts("Text1", about).startsWith("Korvel\n"));
     f.w.menuhelp_Click();
     f.w.menuabout_Click();
@@ -961,8 +962,8 @@ instruction could not be completed.
     f.trigger("sourceAssemble");
     QCOMPARE(f.errors(), "untitled.asm:3:2: error: unknown instruction lx; did you mean EX?");
     QCOMPARE(f.memory(1) + ' ' + f.w.runStatus(),
-             "76 untitled.asm has 1 error: nothing was loaded. Double-click an error in the "
-             "Errors panel to go to its line.");
+             "76 untitled.asm has 1 error, the first at line 3, column 2: nothing was loaded. "
+             "Double-click an error in the Errors panel to go to its line.");
     // The number after the two-byte letter is coloured where it stands, in characters.
     const QList<QTextLayout::FormatRange> formats =
         f.editor()->document()->findBlockByNumber(4).layout()->formats();
