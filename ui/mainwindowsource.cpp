@@ -200,8 +200,7 @@ bool MainWindow::sourceAssemble() {
         : first.file == name.string()
             ? tr("line %1, column %2").arg(first.line).arg(first.column)
             : tr("%1, line %2, column %3").arg(firstFile).arg(first.line).arg(first.column);
-    setRunStatus(tr("%1 has %2, the first at %3: nothing was loaded. Double-click an error in "
-                    "the Errors panel to go to its line.")
+    setRunStatus(tr("%1 has %2, the first at %3; nothing was loaded (see the Errors panel)")
                      .arg(shown, n == 1 ? tr("1 error") : tr("%1 errors").arg(n), at));
     return false;
   }

@@ -962,8 +962,8 @@ instruction could not be completed.
     f.trigger("sourceAssemble");
     QCOMPARE(f.errors(), "untitled.asm:3:2: error: unknown instruction lx; did you mean EX?");
     QCOMPARE(f.memory(1) + ' ' + f.w.runStatus(),
-             "76 untitled.asm has 1 error, the first at line 3, column 2: nothing was loaded. "
-             "Double-click an error in the Errors panel to go to its line.");
+             "76 untitled.asm has 1 error, the first at line 3, column 2; nothing was loaded (see "
+             "the Errors panel)");
     // The number after the two-byte letter is coloured where it stands, in characters.
     const QList<QTextLayout::FormatRange> formats =
         f.editor()->document()->findBlockByNumber(4).layout()->formats();

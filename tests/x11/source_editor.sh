@@ -32,7 +32,7 @@ for line in " ld a,41h" " out (1),a" " lx a,42h" " out (1),a" " halt"; do
   xdotool key Return
 done
 press "$main" ctrl+F9
-wait_status "status: untitled.asm has 1 error, the first at line 3, column 2: nothing was loaded. Double-click an error in the Errors panel to go to its line."
+wait_status "status: untitled.asm has 1 error, the first at line 3, column 2; nothing was loaded (see the Errors panel)"
 [ ! -e "$log" ] || fail "a source with an error ran"
 echo "ok: Ctrl+F9 named the line of the mistake and loaded nothing"
 
