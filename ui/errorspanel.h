@@ -29,13 +29,13 @@ class ErrorsPanel : public QDockWidget {
   void clear();
   int count() const { return static_cast<int>(errors_.size()); }
   QString line(int row) const;
-  // Activates row `row`, as a double click on it does.
-  void activate(int row);
 
  signals:
   void activated(const korvel::assembler::Diagnostic& error);
 
  private:
+  void activate(int row);
+
   QLabel* summary_ = nullptr;
   QListWidget* list_ = nullptr;
   std::vector<korvel::assembler::Diagnostic> errors_;
