@@ -1536,6 +1536,70 @@ Result Assembly::run(const fs::path& path, std::string shown,
 
 }  // namespace
 
+std::vector<Word> classifyLine(std::string_view line) {
+  std::vector<Word> words;
+  std::vector<Token> tokens;
+  std::size_t from = 0;  // where the part of the line being read starts
+  while (from < line.size()) {
+    LexError error;
+    const bool lexed = tokenize(line.substr(from), tokens, error);
+    const int offset = static_cast<int>(from);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+      const Token& t = tokens[i];
+      std::optional<WordKind> kind;
+      switch (t.kind) {
+        case TokenKind::Name: {
+          const std::string upper = upperCase(t.text);
+          // The label rule of parseLine: a name with a colon, before EQU, or in column 1.
+          const bool first = i == 0 && from == 0;
+          const bool colon = i + 1 < tokens.size() && tokens[i + 1].kind == TokenKind::Colon;
+          const bool beforeEqu = i + 1 < tokens.size() && tokens[i + 1].kind == TokenKind::Name &&
+                                 upperCase(tokens[i + 1].text) == "EQU";
+          if (first && (colon || beforeEqu || (t.column == 1 && !isKeyword(upper)))) {
+            kind = WordKind::Label;
+          } else if (directive(upper)) {
+            kind = WordKind::Directive;
+          } else if (isKeyword(upper)) {
+            kind = WordKind::Mnemonic;
+          } else if (!registerWord(upper).empty()) {
+            kind = WordKind::Register;
+          }
+          break;
+        }
+        case TokenKind::Number:
+        case TokenKind::Character:
+        case TokenKind::Dollar: kind = WordKind::Number; break;
+        case TokenKind::String: kind = WordKind::String; break;
+        default: break;
+      }
+      if (kind) words.push_back({offset + t.column, static_cast<int>(t.text.size()), *kind});
+    }
+    const std::size_t end =
+        tokens.empty()
+            ? from
+            : from + static_cast<std::size_t>(tokens.back().column - 1) + tokens.back().text.size();
+    if (lexed) {
+      const std::size_t comment = line.find(';', end);
+      if (comment != std::string_view::npos) {
+        words.push_back({static_cast<int>(comment) + 1, static_cast<int>(line.size() - comment),
+                         WordKind::Comment});
+      }
+      break;
+    }
+    // What cannot be read: an open string runs to the end of the line; anything else up to
+    // the next blank, comma, parenthesis or comment, and the reading goes on after it.
+    const std::size_t bad = from + static_cast<std::size_t>(error.column - 1);
+    std::size_t stop = line.size();
+    if (line[bad] != '"') {
+      stop = line.find_first_of(" \t,();", bad + 1);
+      if (stop == std::string_view::npos) stop = line.size();
+    }
+    words.push_back({static_cast<int>(bad) + 1, static_cast<int>(stop - bad), WordKind::Error});
+    from = stop;
+  }
+  return words;
+}
+
 Result assembleFile(const fs::path& source) {
   return Assembly().run(source, source.string(), std::nullopt);
 }

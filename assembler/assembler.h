@@ -81,4 +81,26 @@ std::string symbolTable(const Result& result);
 // The line whose bytes include `address`, or nullptr.
 const LineAddress* lineAt(const Result& result, std::int32_t address);
 
+// What the assembler takes the pieces of one source line for, so that an editor can colour
+// them by the same rules: a label where a label is read, mnemonics, registers and directives
+// by the assembler's own names, numbers (and `$`, characters) as the reader knows them.
+enum class WordKind : std::uint8_t {
+  Label,  // the label a line defines
+  Mnemonic,
+  Register,  // registers and conditions
+  Directive,
+  Number,
+  String,
+  Comment,
+  Error,  // what cannot be read (an unterminated string runs to the end of the line)
+};
+struct Word {
+  int column = 0;  // from 1, in bytes, like the columns of diagnostics
+  int length = 0;  // in bytes
+  WordKind kind = WordKind::Error;
+};
+// The coloured pieces of `line` (without its line end), left to right; names that are none
+// of the above (labels used as values) and punctuation are left out.
+std::vector<Word> classifyLine(std::string_view line);
+
 }  // namespace korvel::assembler

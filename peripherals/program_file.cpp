@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "assembler/assembler.h"
+#include "assembler/source_reader.h"
 #include "peripherals/intel_hex.h"
 #include "peripherals/loader.h"
 
@@ -92,26 +93,11 @@ ProgramRead readHexFile(const fs::path& file, const std::string& where) {
 ProgramRead assembleSourceFile(const fs::path& file, const std::string& where) {
   const FileBytes read = readFileBytes(file, kTextFileLimit, where, kTextLimitText);
   if (!read.bytes) return {std::nullopt, read.message, {}};
-  const assembler::Result result = assembler::assembleText(
-      std::string_view(reinterpret_cast<const char*>(read.bytes->data()), read.bytes->size()),
+  return assembledProgram(
+      assembler::assembleText(
+          std::string_view(reinterpret_cast<const char*>(read.bytes->data()), read.bytes->size()),
+          file),
       file);
-  if (!result.ok()) {
-    std::string message;
-    for (const assembler::Diagnostic& d : result.errors) {
-      if (!message.empty()) message += '\n';
-      message += assembler::formatDiagnostic(d);
-    }
-    return {std::nullopt, message, {}, true};
-  }
-  ProgramImage image;
-  image.bytes = result.image;
-  for (const assembler::LineAddress& line : result.lines) {
-    if (line.length == 0) continue;
-    if (image.count == 0 || line.address < image.lowest) image.lowest = line.address;
-    image.highest = std::max(image.highest, line.address + line.length - 1);
-    image.count += line.length;
-  }
-  return loaded(file, std::move(image), true);
 }
 
 }  // namespace
@@ -133,6 +119,38 @@ ProgramRead readProgramFile(const fs::path& file) {
     case ProgramFileType::RawImage: break;
   }
   return readRawImage(file, where);
+}
+
+SourceRead readSourceText(const fs::path& file) {
+  const std::string where = whereText(file);
+  const FileBytes read = readFileBytes(file, kTextFileLimit, where, kTextLimitText);
+  if (!read.bytes) return {std::nullopt, read.message};
+  std::string text(read.bytes->begin(), read.bytes->end());
+  std::string reason;
+  if (!assembler::checkSourceText(text, reason)) {
+    return {std::nullopt, "Can't load file " + where + ": " + reason};
+  }
+  return {std::move(text), {}};
+}
+
+ProgramRead assembledProgram(const assembler::Result& result, const fs::path& file) {
+  if (!result.ok()) {
+    std::string message;
+    for (const assembler::Diagnostic& d : result.errors) {
+      if (!message.empty()) message += '\n';
+      message += assembler::formatDiagnostic(d);
+    }
+    return {std::nullopt, message, {}, true};
+  }
+  ProgramImage image;
+  image.bytes = result.image;
+  for (const assembler::LineAddress& line : result.lines) {
+    if (line.length == 0) continue;
+    if (image.count == 0 || line.address < image.lowest) image.lowest = line.address;
+    image.highest = std::max(image.highest, line.address + line.length - 1);
+    image.count += line.length;
+  }
+  return loaded(file, std::move(image), true);
 }
 
 void placeProgram(Machine& machine, const ProgramImage& image) {

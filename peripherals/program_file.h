@@ -11,6 +11,10 @@
 
 namespace korvel {
 
+namespace assembler {
+struct Result;
+}
+
 // By the extension, in any case: .hex and .ihx Intel HEX; .asm, .z80 and .s assembly
 // source; anything else (.bin, .com, no extension) a raw image, byte k at address k.
 enum class ProgramFileType { RawImage, IntelHex, AssemblySource };
@@ -28,6 +32,18 @@ struct ProgramRead {
 // the machine is not touched. A raw image holds at most 65536 bytes; one of 0 bytes loads
 // and leaves memory all 00H. Texts are UTF-8.
 ProgramRead readProgramFile(const std::filesystem::path& file);
+
+// The text of an assembly source for an editor, read and checked as readProgramFile reads
+// one (same limits, same messages naming the file and its folder), without assembling it.
+struct SourceRead {
+  std::optional<std::string> text;
+  std::string message;  // when there is no text, why not
+};
+SourceRead readSourceText(const std::filesystem::path& file);
+
+// What an assembly of `file`'s text gives to place: the image and its description when
+// `result` has no error, otherwise the errors one a line (assemblerErrors set).
+ProgramRead assembledProgram(const assembler::Result& result, const std::filesystem::path& file);
 
 // Places a read image as the Program Loader does: clean, every cell 0, the image from 0000H.
 void placeProgram(Machine& machine, const ProgramImage& image);

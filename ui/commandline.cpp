@@ -9,14 +9,17 @@ const char* const kUsage =
     "the current directory).\n"
     "\n"
     "PROGRAM is read by its extension, in any case: .hex and .ihx as Intel HEX; .asm, .z80\n"
-    "and .s as assembly source (which needs Korvel's assembler); any other name as a raw\n"
-    "memory image of at most 65536 bytes. A PROGRAM that cannot be loaded is reported in\n"
-    "the window, which opens all the same.\n"
+    "and .s as assembly source, which opens in the source editor and is assembled there; any\n"
+    "other name as a raw memory image of at most 65536 bytes. A PROGRAM that cannot be\n"
+    "loaded is reported in the window, which opens all the same.\n"
     "\n"
     "      --quit-after-run     run PROGRAM at the Extremely Fast rate once the window is up,\n"
     "                           print how the run ended and exit: status 0 when it reached\n"
     "                           HALT, 1 otherwise (a hook for tests and scripts)\n"
     "      --screenshot=PREFIX  save pictures of the windows as PREFIX-*.png and exit\n"
+    "      --status-log=FILE    append to FILE every text that the status bar gives about\n"
+    "                           runs and loads and every note under the source editor, one\n"
+    "                           a line (a hook for tests and scripts)\n"
     "      --help               display this help and exit\n"
     "      --version            output version information and exit\n"
     "\n"
@@ -48,6 +51,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       line.version = true;
     } else if (arg == "--quit-after-run") {
       line.quitAfterRun = true;
+    } else if (arg.rfind("--status-log=", 0) == 0) {
+      line.statusLog = arg.substr(13);
+    } else if (arg == "--status-log") {
+      if (i + 1 < args.size()) {
+        line.statusLog = args[++i];
+      } else {
+        problem("option '--status-log' requires an argument");
+      }
     } else if (arg.rfind("--screenshot=", 0) == 0) {
       line.screenshot = arg.substr(13);
     } else if (arg == "--screenshot") {

@@ -16,6 +16,7 @@ struct CommandLine {
   std::optional<std::string> program;     // as given: relative to the current directory
   std::optional<std::string> screenshot;  // --screenshot PREFIX, a debugging aid
   bool quitAfterRun = false;              // --quit-after-run, a test hook
+  std::optional<std::string> statusLog;   // --status-log FILE, a test hook
   std::string error;                      // the first problem, in the words of GNU programs
 };
 

@@ -128,6 +128,7 @@ void DebugPanels::breakpointsChanged() {
   layout_ = true;
   disassembly_->refresh(true, false);
   breakpoints_->refresh();
+  emit breakpointsEdited();
 }
 
 std::optional<std::int32_t> DebugPanels::cursorAddress() const {

@@ -66,6 +66,7 @@ class DebugPanels : public QObject {
   void problem(const QString& text);  // input refused: for a message box
   void note(const QString& text);     // for the status bar
   void edited();                      // the user changed a register, flag or cell
+  void breakpointsEdited();           // a breakpoint was set, removed, turned on or off
 
  private:
   void markLabels();

@@ -65,9 +65,12 @@ FileMenu::FileMenu(QWidget* parent) : QMenu(tr("&File"), parent) {
   showRecentPrograms(recentPrograms());
 }
 
+QString FileMenu::lastFolder() const {
+  return settings().value(kFolderKey, QDir::homePath()).toString();
+}
+
 void FileMenu::chooseFile() {
-  const QString folder = settings().value(kFolderKey, QDir::homePath()).toString();
-  const QString path = dialog_(folder);
+  const QString path = dialog_(lastFolder());
   if (!path.isEmpty()) emit openRequested(path);
 }
 

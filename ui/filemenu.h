@@ -32,6 +32,8 @@ class FileMenu : public QMenu {
   // replaced it since. Absolute.
   const QString& currentProgram() const { return current_; }
   QStringList recentPrograms() const;
+  // The folder the Open Program dialog starts in: that of the last program opened.
+  QString lastFolder() const;
   // `path` (absolute) was loaded: it becomes the current program and the first recent one,
   // and its folder the dialog's.
   void opened(const QString& path);

@@ -42,7 +42,25 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
+  QFile statusLog;  // outlives the window, which writes to it
   MainWindow window;
+  if (line.statusLog) {
+    // The test hook: what the status bar and the source editor's note say, as they say it.
+    statusLog.setFileName(QFile::decodeName(QByteArray::fromStdString(*line.statusLog)));
+    if (!statusLog.open(QIODevice::Append | QIODevice::Text)) {
+      std::fprintf(stderr, "korvel: cannot write %s: %s\n", line.statusLog->c_str(),
+                   qPrintable(statusLog.errorString()));
+      return 1;
+    }
+    const auto log = [&statusLog](const char* what, const QString& text) {
+      statusLog.write(what + text.toUtf8() + '\n');
+      statusLog.flush();
+    };
+    QObject::connect(&window, &MainWindow::runStatusChanged, &window,
+                     [log](const QString& text) { log("status: ", text); });
+    QObject::connect(window.sourcePanel(), &SourcePanel::noteChanged, &window,
+                     [log](const QString& text) { log("source: ", text); });
+  }
   window.show();
   if (line.program) {
     // Once the window is up, so that a refusal's message box stands in front of it.
@@ -57,6 +75,9 @@ int main(int argc, char* argv[]) {
       window.setMessageFunction(
           [](const QString& text) { std::fprintf(stderr, "korvel: %s\n", qPrintable(text)); });
       if (!window.openProgram(program)) {
+        // A source's errors are in the Errors panel.
+        for (int i = 0; i < window.errorsPanel()->count(); ++i)
+          std::fprintf(stderr, "%s\n", qPrintable(window.errorsPanel()->line(i)));
         QCoreApplication::exit(2);
         return;
       }

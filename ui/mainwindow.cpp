@@ -56,17 +56,9 @@ QString hex4(std::int32_t v) {
   return formatValue(v, 4) + QLatin1Char('H');
 }
 
-std::filesystem::path localPath(const QString& path) {
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
 std::filesystem::path defaultApplicationDirectory() {
-  return localPath(QCoreApplication::applicationDirPath());
-}
-
-// Where out.log goes when the program's own folder does not take it.
-std::filesystem::path dataFolder() {
-  return localPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+  return std::filesystem::path(
+      QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 }
 
 // Opens a secondary window, or brings it to the front when it is open already.
@@ -77,6 +69,14 @@ void bringForward(QWidget* window) {
 }
 
 }  // namespace
+
+std::filesystem::path MainWindow::localPath(const QString& path) {
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+std::filesystem::path MainWindow::dataFolder() {
+  return localPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
 
 // Port output to out.log, remembering why the last write failed, and to the Output panel
 // once the line is in the file.
@@ -110,6 +110,7 @@ MainWindow::MainWindow(std::filesystem::path applicationDirectory, QWidget* pare
   createMenus();
   debug_ = new DebugPanels(this, *controller_, valueLabels_);
   createDebugMenu();
+  createSourceMenu();
   runStatus_ = new QLabel(this);
   runStatus_->setObjectName("runStatus");
   statusBar()->addWidget(runStatus_, 1);
@@ -343,27 +344,28 @@ void MainWindow::createMenus() {
 // items keep the states they had when it started. `open` stands for Open, Reload and Recent
 // in the File menu. The Debug menu and its toolbar: `debug`; Continue, Step Into, Step Over,
 // Step Out and Run to Cursor: `run`; Step Back, which needs a history besides: `back`;
-// Toggle Breakpoint and Go to Address: `marks`.
+// Toggle Breakpoint and Go to Address: `marks`. The Source menu: `source`; its Assemble and
+// Load: `assemble`.
 namespace {
 struct PhaseRow {
   bool file, open, menu1, start, step, stop, menu2, loader, viewer, menu3, view, menu4;
-  bool debug, run, back, marks;
+  bool debug, run, back, marks, source, assemble;
 };
 // clang-format off
 constexpr bool on = true, off = false;
 constexpr PhaseRow kPhaseRows[] = {
     //                         file open menu1 start step stop menu2 loader viewer menu3 view menu4
-    //                         debug run back marks
+    //                         debug run back marks source assemble
     /* StartUp              */ {on,  on,  on,  on,  off, off, on,  on,  on,  on,  on,  on,
-                                on,  off, off, on},
+                                on,  off, off, on,  on,  on},
     /* Stopped              */ {on,  on,  on,  on,  off, off, on,  on,  on,  on,  on,  on,
-                                on,  on,  on,  on},
+                                on,  on,  on,  on,  on,  on},
     /* RunningStepByStep    */ {on,  off, on,  off, on,  on,  on,  off, on,  off, on,  on,
-                                on,  off, off, on},
+                                on,  off, off, on,  on,  off},
     /* RunningTimed         */ {on,  off, on,  off, off, on,  on,  off, on,  off, on,  on,
-                                on,  off, off, on},
+                                on,  off, off, on,  on,  off},
     /* RunningExtremelyFast */ {off, on,  off, on,  off, off, off, on,  on,  off, off, off,
-                                off, off, off, off},
+                                off, off, off, off, off, on},
 };
 // clang-format on
 }  // namespace
@@ -390,6 +392,8 @@ void MainWindow::enterPhase(Phase phase) {
     a->setEnabled(r.run);
   debugToggleBreakpoint_->setEnabled(r.marks);
   debugGoToAddress_->setEnabled(r.marks);
+  menuSource_->setEnabled(r.source);
+  sourceAssemble_->setEnabled(r.assemble);
   updateStepBack();
 }
 
@@ -597,6 +601,7 @@ void MainWindow::menuloader_Click() {
   const korvel::LoadOutcome outcome = korvel::menuloader(controller_->machine(), appDir_);
   controller_->clean();
   fileMenu_->forgetCurrent();
+  forgetSource();
   useLog(korvel::chooseLogFile(appDir_, dataFolder()));
   debug_->resetMarks();
   enterPhase(outcome.loaded ? Phase::Stopped : Phase::StartUp);
@@ -609,13 +614,17 @@ void MainWindow::menuloader_Click() {
 bool MainWindow::openProgram(const QString& path) {
   if (closing_ || controller_->running() || path.isEmpty()) return false;
   const QFileInfo file(path);
-  // Every kind of program file is read here, by its extension, assembly source included.
+  if (korvel::programFileType(localPath(file.absoluteFilePath())) ==
+      korvel::ProgramFileType::AssemblySource)
+    return openSource(path);
+  // Every other kind of program file is read here, by its extension.
   const korvel::ProgramRead read = korvel::readProgramFile(localPath(file.absoluteFilePath()));
   if (!read.image) {
     message(QString::fromStdString(read.message));
     return false;
   }
   controller_->loadImage(read.image->bytes);
+  forgetSource();
   debug_->resetMarks();
   enterPhase(Phase::Stopped);
   useLog(korvel::chooseLogFile(localPath(file.absolutePath()), dataFolder()));
@@ -698,7 +707,10 @@ void MainWindow::paintRegisters(DebugPanels::Refresh kind) {
                        .arg(controller_->instructionCount())
                        .arg(controller_->tstates()));
   debug_->refresh(kind);
-  if (kind != DebugPanels::Refresh::Live) updateStepBack();
+  if (kind != DebugPanels::Refresh::Live) {
+    updateStepBack();
+    sourcePanel_->showPc(s.PC);
+  }
   // The memory viewer follows the run too, at most once a frame.
   if (viewer_ && (kind != DebugPanels::Refresh::Live || viewerPainted_.elapsed() >= kFrameMs)) {
     viewer_->refresh();
@@ -708,6 +720,7 @@ void MainWindow::paintRegisters(DebugPanels::Refresh kind) {
 
 void MainWindow::setRunStatus(const QString& text) {
   runStatus_->setText(text);
+  emit runStatusChanged(text);
 }
 
 QString MainWindow::runStatus() const {
@@ -720,6 +733,10 @@ void MainWindow::message(const QString& text) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!closing_ && !saveOrDiscard(tr("closing Korvel"))) {
+    event->ignore();
+    return;
+  }
   if (!closing_) {
     // Whatever runs or waits ends here: an IN waiting for its byte stays unexecuted, and
     // every line already in out.log stays.

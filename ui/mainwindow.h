@@ -1,7 +1,8 @@
 // The main window "Korvel": register display, simulation control, the menus that open
-// program files, the program loader, the memory viewer and the help and About windows, and
-// the Output panel. It is a view: the machine, the run and its bookkeeping live in the
-// controller, which the window sends commands to and draws from.
+// program files, the program loader, the memory viewer and the help and About windows, the
+// Output panel, and the Source menu with its source editor and Errors panel. It is a view: the
+// machine, the run and its bookkeeping live in the controller, which the window sends commands to
+// and draws from.
 #pragma once
 
 #include <QElapsedTimer>
@@ -20,12 +21,14 @@
 #include "controller/controller.h"
 #include "core/machine_state.h"
 #include "peripherals/log_location.h"
-#include "ui/filemenu.h"
 #include "ui/debugpanels.h"
 #include "ui/debugtext.h"
+#include "ui/errorspanel.h"
+#include "ui/filemenu.h"
 #include "ui/memoryviewer.h"
 #include "ui/outputpanel.h"
 #include "ui/portinputbox.h"
+#include "ui/sourcepanel.h"
 #include "ui/textwindow.h"
 
 QT_BEGIN_NAMESPACE
@@ -44,6 +47,11 @@ class MainWindow : public QMainWindow {
   using MessageFunction = std::function<void(const QString& text)>;
   // Asks for one line of port input: the empty text stands for Cancel, nullopt for "Stop run".
   using PromptFunction = std::function<std::optional<QString>(const QString& prompt)>;
+  // Asks what to do with the source's unsaved changes before they would be lost.
+  enum class SaveChoice { Save, Discard, Cancel };
+  using SavePromptFunction = std::function<SaveChoice(const QString& question)>;
+  // Asks where to save the source, starting at `suggested`; the empty text when cancelled.
+  using SaveDialogFunction = std::function<QString(const QString& suggested)>;
 
   // `applicationDirectory` holds "program.bin" and "out.log"; by default the directory of
   // the executable.
@@ -76,6 +84,9 @@ class MainWindow : public QMainWindow {
   void setFileDialogFunction(FileMenu::DialogFunction f) {
     fileMenu_->setDialogFunction(std::move(f));
   }
+  // The unsaved-changes question (Save, Discard, Cancel) and Save As's dialog.
+  void setSavePromptFunction(SavePromptFunction f) { savePrompt_ = std::move(f); }
+  void setSaveDialogFunction(SaveDialogFunction f) { saveDialog_ = std::move(f); }
   // How long one slice of an Extremely Fast run may take before the window repaints and
   // handles pending events.
   void setPumpInterval(std::chrono::milliseconds interval) { pumpInterval_ = interval; }
@@ -88,6 +99,8 @@ class MainWindow : public QMainWindow {
   // The out.log that OUT lines are appended to.
   const std::filesystem::path& logFile() const;
   DebugPanels* debugPanels() const { return debug_; }
+  SourcePanel* sourcePanel() const { return sourcePanel_; }
+  ErrorsPanel* errorsPanel() const { return errorsPanel_; }
 
   // The labels of an assembled source, for the disassembly and the address fields.
   void setSymbols(SymbolTable symbols) { debug_->setSymbols(std::move(symbols)); }
@@ -110,7 +123,8 @@ class MainWindow : public QMainWindow {
   void menuhelp_Click();
   void menuabout_Click();
   // Open, Reload, Recent, a dropped file and the command line: reads `path` (relative to
-  // the current directory) and loads it, or says why not and changes nothing.
+  // the current directory) and loads it, or says why not and changes nothing. An assembly
+  // source goes into the source editor and is assembled and loaded from there.
   bool openProgram(const QString& path);
   // One instruction of a run at rates 1 to 4 (a timer tick or a Step).
   void clock_Timer();
@@ -127,6 +141,18 @@ class MainWindow : public QMainWindow {
   void debugToggleBreakpoint();
   void debugGoToAddress();
 
+ signals:
+  // The status bar's text about runs and loads has changed.
+  void runStatusChanged(const QString& text);
+
+ public slots:
+  // The Source menu. Save and Save As return whether the buffer was written; Assemble and
+  // Load whether it assembled without errors and is in memory.
+  void sourceNew();
+  bool sourceSave();
+  bool sourceSaveAs();
+  bool sourceAssemble();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -138,10 +164,16 @@ class MainWindow : public QMainWindow {
   // with no program in memory yet (or after a load that failed).
   enum class Phase { StartUp, Stopped, RunningStepByStep, RunningTimed, RunningExtremelyFast };
 
+  // A path as Qt names it, for the files of the standard library.
+  static std::filesystem::path localPath(const QString& path);
+  // Where out.log goes when the program's own folder does not take it.
+  static std::filesystem::path dataFolder();
+
   void createLabels();
   void createActions();
   void createMenus();
   void createDebugMenu();
+  void createSourceMenu();
   void selectRate(int n);
   void setClockInterval(int ms);
   void enterPhase(Phase phase);
@@ -153,6 +185,17 @@ class MainWindow : public QMainWindow {
   // What Step Into, Step Over, Step Out and Run to Cursor returned.
   void debugStep(korvel::RunEvent event, const QString& status);
   void markOutputUndone();
+  // Before the source's buffer is replaced or the window closes: asks about unsaved changes
+  // ("Save them before `before`?"); false when the user cancels or saving fails.
+  bool saveOrDiscard(const QString& before);
+  std::optional<QString> readSourceFile(const QString& path);
+  bool openSource(const QString& path);
+  void goToError(const korvel::assembler::Diagnostic& error);
+  // Toggle Breakpoint and Run to Cursor work on the source editor's line while it has focus.
+  bool sourceHasFocus() const;
+  // The address of `line` of the source; nullopt after saying why on the status bar.
+  std::optional<std::int32_t> sourceLineAddress(int line);
+  void toggleSourceBreakpoint(int line);
   // The timeout of `clock`: runs the ticks that have fallen due.
   void clockTimeout();
   // A slice of an Extremely Fast run, then back to the event loop.
@@ -168,6 +211,8 @@ class MainWindow : public QMainWindow {
   void setRunStatus(const QString& text);
   // Where OUT lines go from now on; the status bar and the Output panel name the file.
   void useLog(const korvel::LogLocation& log);
+  // A program file that is no source was loaded: no labels, no lines of a source.
+  void forgetSource();
 
   std::filesystem::path appDir_;
   std::unique_ptr<WindowOutput> output_;
@@ -189,6 +234,8 @@ class MainWindow : public QMainWindow {
 
   MessageFunction showMessage_;
   PromptFunction prompt_;
+  SavePromptFunction savePrompt_;
+  SaveDialogFunction saveDialog_;
   std::function<void()> quit_;
   QPointer<PortInputBox> inputBox_;
   bool inputRepeated_ = false;
@@ -224,6 +271,13 @@ class MainWindow : public QMainWindow {
   QAction* debugToggleBreakpoint_ = nullptr;
   QAction* debugGoToAddress_ = nullptr;
   DebugPanels* debug_ = nullptr;
+  QMenu* menuSource_ = nullptr;
+  QAction* sourceNew_ = nullptr;
+  QAction* sourceSave_ = nullptr;
+  QAction* sourceSaveAs_ = nullptr;
+  QAction* sourceAssemble_ = nullptr;
+  SourcePanel* sourcePanel_ = nullptr;
+  ErrorsPanel* errorsPanel_ = nullptr;
   QElapsedTimer viewerPainted_;
   QActionGroup* rateGroup_ = nullptr;
   QAction* menuhelp_ = nullptr;

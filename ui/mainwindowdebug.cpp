@@ -8,6 +8,7 @@
 
 #include "ui/debugtext.h"
 #include "ui/mainwindow.h"
+#include "ui/sourceeditor.h"
 
 using korvel::RunEvent;
 using korvel::RunMode;
@@ -107,10 +108,19 @@ void MainWindow::debugStepOut() {
 
 void MainWindow::debugRunToCursor() {
   if (!debugReady(debugRunToCursor_)) return;
-  const std::optional<std::int32_t> cursor = debug_->cursorAddress();
-  if (!cursor) {
-    statusBar()->showMessage(tr("Select a line in the Disassembly panel to run to"), 5000);
-    return;
+  std::optional<std::int32_t> cursor;
+  if (sourceHasFocus()) {
+    cursor = sourceLineAddress(sourcePanel_->editor()->cursorLine());
+    if (!cursor) return;
+  } else {
+    cursor = debug_->cursorAddress();
+    if (!cursor) {
+      statusBar()->showMessage(
+          tr("Select a line in the Disassembly panel, or put the cursor on a line of the "
+             "assembled source, to run to"),
+          5000);
+      return;
+    }
   }
   debugStep(controller_->runTo(*cursor), tr("Running to %1").arg(hexWord(*cursor)));
 }
@@ -147,7 +157,12 @@ void MainWindow::markOutputUndone() {
 }
 
 void MainWindow::debugToggleBreakpoint() {
-  if (!closing_ && debugToggleBreakpoint_->isEnabled()) debug_->toggleBreakpoint();
+  if (closing_ || !debugToggleBreakpoint_->isEnabled()) return;
+  if (sourceHasFocus()) {
+    toggleSourceBreakpoint(sourcePanel_->editor()->cursorLine());
+  } else {
+    debug_->toggleBreakpoint();
+  }
 }
 
 void MainWindow::debugGoToAddress() {

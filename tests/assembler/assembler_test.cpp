@@ -283,6 +283,33 @@ TEST(Assembler, EveryDocumentedFormAssemblesBackToItsBytes) {
   }
 }
 
+// What an editor colours, as "kind:text", by the rules the assembler reads lines with.
+TEST(Assembler, LinesAreClassifiedAsTheAssemblerReadsThem) {
+  const std::pair<const char*, const char*> kCases[] = {
+      {"loop: ld a,(ix+5) ; count", "L:loop M:ld R:a R:ix N:5 C:; count"},
+      {"start ex af,af'", "L:start M:ex R:af R:af'"},
+      {" jr nz,start+$0F", "M:jr R:nz N:$0F"},
+      {"nop", "M:nop"},  // a mnemonic in the first column is no label
+      {"port equ 0FFh", "L:port D:equ N:0FFh"},
+      {"  x: DB \"a;b\",'c',%101 ;;", "L:x D:DB S:\"a;b\" N:'c' N:%101 C:;;"},
+      {" ld a,12G4 ; here", "M:ld R:a E:12G4 C:; here"},
+      {" db \"open ; string", "D:db E:\"open ; string"},
+      {" ld @,b", "M:ld E:@ R:b"},
+      {"; only \xC5\xBE", "C:; only \xC5\xBE"},
+  };
+  const char kKinds[] = "LMRDNSCE";
+  for (const auto& [line, expected] : kCases) {
+    std::string shown;
+    for (const Word& w : classifyLine(line)) {
+      if (!shown.empty()) shown += ' ';
+      shown += std::string(1, kKinds[static_cast<int>(w.kind)]) + ':' +
+               std::string(line).substr(static_cast<std::size_t>(w.column - 1),
+                                        static_cast<std::size_t>(w.length));
+    }
+    EXPECT_EQ(shown, expected) << line;
+  }
+}
+
 // Inputs made to exhaust time, memory or the stack end with a result or a message.
 TEST(Assembler, HostileInputsEndWithAResultOrAMessage) {
   const std::string megabyte(1 << 20, '1');

@@ -34,6 +34,7 @@ try="Try 'korvel --help' for more information."
 check "unknown option" 2 '^$' "korvel: unrecognized option '--bogus'"$'\n'"$try" -- --bogus
 check "two programs" 2 '^$' "korvel: extra operand 'b.bin'"$'\n'"$try" -- a.bin b.bin
 check "no prefix" 2 '^$' "korvel: option '--screenshot' requires an argument" -- --screenshot
+check "no status log" 2 '^$' "korvel: option '--status-log' requires an argument" -- --status-log
 check "hook without a program" 2 '^$' "korvel: --quit-after-run needs a PROGRAM" -- --quit-after-run
 # The test hook: a run at the Extremely Fast rate, how it ended on stdout, then the exit.
 work="$(mktemp -d)"

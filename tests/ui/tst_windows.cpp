@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -14,12 +15,14 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 
 #include "core/register_fields.h"
 #include "ui/mainwindow.h"
 #include "ui/registereditor.h"
+#include "ui/sourceeditor.h"
 
 namespace {
 
@@ -32,9 +35,19 @@ struct Fixture {
   QStringList messages, dialogFolders;
   QString chosen;  // what the file dialog answers
   int quits = 0;
+  // The answers to the unsaved-changes question, in turn (Cancel when none is left), the
+  // questions asked, and what Save As's dialog answers.
+  QList<MainWindow::SaveChoice> saveAnswers;
+  QStringList questions;
+  QString saveAs;
 
   Fixture() {
     w.setMessageFunction([this](const QString& text) { messages << text; });
+    w.setSavePromptFunction([this](const QString& question) {
+      questions << question;
+      return saveAnswers.isEmpty() ? MainWindow::SaveChoice::Cancel : saveAnswers.takeFirst();
+    });
+    w.setSaveDialogFunction([this](const QString&) { return saveAs; });
     w.setQuitFunction([this] { ++quits; });
     w.setPumpInterval(std::chrono::milliseconds(0));
     w.setFileDialogFunction([this](const QString& folder) {
@@ -108,8 +121,9 @@ struct Fixture {
   }
   // The disabled menus and items; the File menu's items only when asked for.
   QString disabled(bool fileItems = false) {
-    QStringList off, names{"menufile",   "menu1",      "menustart", "menustep", "menustop", "menu2",
-                           "menuloader", "menuviewer", "menu3",     "menuview", "menu4"};
+    QStringList off, names{"menufile", "menu1",      "menustart",     "menustep", "menustop",
+                           "menu2",    "menuloader", "menuviewer",    "menu3",    "menuview",
+                           "menu4",    "menuSource", "sourceAssemble"};
     if (fileItems) names = QStringList{"menuopen", "menureload", "menurecent", "menuquit"} + names;
     for (const QString& name : names)
       if (!w.findChild<QObject*>(name)->property("enabled").toBool()) off << name;
@@ -136,6 +150,39 @@ struct Fixture {
     return w.findChild<QAbstractItemView*>(view)->model();
   }
   QString page() { return texts("prefiks", w.memoryViewer()) + ' ' + rows()[0]; }
+  SourceEditor* editor() { return w.sourcePanel()->editor(); }
+  // The editor's cursor as "line:column", both from 1.
+  QString cursorAt() {
+    const QTextCursor c = editor()->textCursor();
+    return QString::asprintf("%d:%d", c.blockNumber() + 1, c.positionInBlock() + 1);
+  }
+  // (QTest's double click lacks the press before it, which the view waits for.)
+  void doubleClickError(int row) {
+    auto* list = w.errorsPanel()->findChild<QListWidget*>("errorsList");
+    const QPoint at = list->visualItemRect(list->item(row)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  }
+  QString errors() {
+    QStringList lines;
+    for (int row = 0; row < w.errorsPanel()->count(); ++row) lines << w.errorsPanel()->line(row);
+    return lines.join('\n');
+  }
+  // A click in the gutter beside `line`, and whether the gutter shows a breakpoint's red there.
+  QWidget* gutter() { return editor()->findChild<QWidget*>("sourceGutter"); }
+  int lineY(int line) {
+    return editor()
+        ->cursorRect(QTextCursor(editor()->document()->findBlockByNumber(line - 1)))
+        .center()
+        .y();
+  }
+  void clickGutter(int line) { QTest::mouseClick(gutter(), Qt::LeftButton, {}, {4, lineY(line)}); }
+  bool gutterMarked(int line) {
+    const QImage image = gutter()->grab().toImage();
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, lineY(line)) == QColor(200, 30, 30)) return true;
+    return false;
+  }
 };
 
 const QByteArray kLoop("\x18\xFE", 2);  // JR FEH
@@ -223,10 +270,13 @@ class TestWindows : public QObject {
         menus,
         QString(
             "&File | &Open Program... Ctrl+O | &Reload Ctrl+R | Recent &Programs  | &Quit Ctrl+Q | "
-            "&Simulation | Start F1 | Step F2 | Stop F3 | &Tools | &Program Loader Ctrl+P | "
+            "S&ource | &New Source Ctrl+N | &Save Ctrl+S | Save &As... Ctrl+Shift+S | "
+            "Assemble and &Load Ctrl+F9 | &Simulation | Start F1 | Step F2 | Stop F3 | &Tools | "
+            "&Program Loader Ctrl+P | "
             "&Memory Viewer Ctrl+M | &Rate | &1 Step by Step Ctrl+F1 | &2 Slow Ctrl+F2 | "
             "&3 Normal Ctrl+F3 | &4 Fast Ctrl+F4 * | &5 Extremely Fast Ctrl+F5 | &View | "
-            "Disassembly  | Breakpoints  | Stack  | Memory  | &Output Panel  | &Debug | "
+            "Disassembly  | Breakpoints  | Stack  | Memory  | Source  | Errors  | &Output Panel  | "
+            "&Debug | "
             "&Continue F5 | Step &Into F11 | Step &Over F10 | Step O&ut Shift+F11 | "
             "Step &Back Shift+F2 | &Run to Cursor Ctrl+F10 | &Toggle Breakpoint F9 | "
             "&Go to Address Ctrl+G | &Help | &Basic Help Topics Ctrl+B | &About Korvel Ctrl+A")
@@ -245,15 +295,16 @@ class TestWindows : public QObject {
   // disabled items and the clock interval.
   void menusAndClockFollowThePhase() {
     const QString running = "menuopen menureload menurecent menustart";
-    for (const QString& row :
-         QStringList{"4 none: menureload menurecent menustep menustop / 0",
-                     "4 -: menustep menustop / 0", "1 : " + running + " menuloader menu3 / 0",
-                     "2 : " + running + " menustep menuloader menu3 / 1500",
-                     "3 : " + running + " menustep menuloader menu3 / 250",
-                     "4 : " + running + " menustep menuloader menu3 / 1",
-                     "5 inside: menufile menu1 menustep menustop menu2 menu3 menuview menu4 / 0",
-                     "3 stop: menustep menustop / 0", "4 halt: menustep menustop / 0",
-                     "5 : menustep menustop / 0"}) {
+    for (const QString& row : QStringList{
+             "4 none: menureload menurecent menustep menustop / 0", "4 -: menustep menustop / 0",
+             "1 : " + running + " menuloader menu3 sourceAssemble / 0",
+             "2 : " + running + " menustep menuloader menu3 sourceAssemble / 1500",
+             "3 : " + running + " menustep menuloader menu3 sourceAssemble / 250",
+             "4 : " + running + " menustep menuloader menu3 sourceAssemble / 1",
+             "5 inside: menufile menu1 menustep menustop menu2 menu3 menuview menu4 "
+             "menuSource / 0",
+             "3 stop: menustep menustop / 0", "4 halt: menustep menustop / 0",
+             "5 : menustep menustop / 0"}) {
       Fixture f;
       const QString head = row.section(':', 0, 0), step = head.mid(2);
       const QByteArray program = step == "halt" ? QByteArray("\0\x76", 2) : kLoop;
@@ -657,11 +708,12 @@ instruction could not be completed.
     QWidget *help = f.w.helpWindow(), *about = f.w.aboutWindow();
     QCOMPARE(help->windowTitle() + " | " + about->windowTitle(),
              "Basic Help Topics | About Korvel");
-    // Topics 1 to 8 as they stand; topics 9 (the File menu) and 10 (debugging) after them.
+    // Topics 1 to 8 as they stand; topics 9 (the File menu), 10 (debugging) and 11 (the
+    // Source menu) after them.
     const QString text = f.texts("Text1", help);
     QCOMPARE(text.left(expected.size()).split('\n'), expected.split('\n'));
     QVERIFY(text.mid(expected.size()).startsWith("9. ") && text.contains("\n\n10. The Debug") &&
-            text.endsWith("\n\n"));
+            text.indexOf("\n\n11. The Source") > text.indexOf("\n\n10. ") && text.endsWith("\n\n"));
     QVERIFY(f.texts("Text1", about).startsWith("Korvel\n"));
     f.w.menuhelp_Click();
     f.w.menuabout_Click();
@@ -903,6 +955,141 @@ instruction could not be completed.
     QVERIFY(!f.w.findChild<QAction*>("debugStepBack")->isEnabled());
     f.trigger("debugStepInto");
     QCOMPARE(f.texts(shown), "0002 05 LD A,05H Instructions: 1    T-states: 7");
+  }
+
+  // A source written in the window: Assemble and Load with an error lists it and leaves the
+  // machine alone; a double click goes to it; fixed, the program is in memory with its labels,
+  // and the highlighted line follows PC until the text changes.
+  void newSourceAssembledFixedAndFollowed() {
+    Fixture f;
+    f.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.w));
+    f.trigger("sourceNew");
+    QTest::keyClicks(f.editor(), "start: ld a,5\r ld b,a\r lx a,3\r halt\r");
+    f.editor()->insertPlainText(" db \"\u017E\",1");
+    QCOMPARE(f.w.sourcePanel()->windowTitle(), "Source: untitled.asm *");
+    f.load("\x76");
+    f.trigger("sourceAssemble");
+    QCOMPARE(f.errors(), "untitled.asm:3:2: error: unknown instruction lx; did you mean EX?");
+    QCOMPARE(f.memory(1) + ' ' + f.w.runStatus(),
+             "76 untitled.asm has 1 error, the first at line 3, column 2; nothing was loaded (see "
+             "the Errors panel)");
+    // The number after the two-byte letter is coloured where it stands, in characters.
+    const QList<QTextLayout::FormatRange> formats =
+        f.editor()->document()->findBlockByNumber(4).layout()->formats();
+    QVERIFY(std::any_of(formats.begin(), formats.end(),
+                        [](const auto& r) { return r.start == 8 && r.length == 1; }));
+    f.doubleClickError(0);
+    QCOMPARE(f.cursorAt(), "3:2");
+    QTest::keyClick(f.editor(), Qt::Key_Right);
+    QTest::keyClick(f.editor(), Qt::Key_Delete);
+    QTest::keyClicks(f.editor(), "d");
+    f.trigger("sourceAssemble");
+    QCOMPARE(f.errors() + f.memory(9), "3E05473E0376C5BE01");
+    QCOMPARE(f.w.runStatus(),
+             "Loaded untitled.asm: assembled, 9 bytes at 0000H-0008H; Start (F1) runs it from "
+             "0000H");
+    QCOMPARE(f.panelModel("disassemblyView")->index(0, 3).data().toString(), "start:");
+    QStringList followed;
+    for (int i = 0; i < 3; ++i) {
+      followed << QString::number(f.editor()->pcLine()) + ' ' + f.w.sourcePanel()->note();
+      f.trigger("debugStepInto");
+    }
+    QCOMPARE(followed, QStringList({"1 PC 0000H is on line 1.", "2 PC 0002H is on line 2.",
+                                    "3 PC 0003H is on line 3."}));
+    QTest::keyClicks(f.editor(), " ");
+    f.trigger("debugStepInto");
+    QCOMPARE(f.editor()->pcLine(), 0);
+    QVERIFY(f.w.sourcePanel()->note().startsWith("The source has changed since it was assembled"));
+  }
+
+  // Breakpoints from the gutter stop a run; Run to Cursor and F9 work on the editor's line
+  // while it has focus; an error in an INCLUDEd file is named, not looked for in the editor.
+  void gutterBreakpointsAndRunToCursorInTheEditor() {
+    Fixture f;
+    f.w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f.w));
+    f.write("src/lib.asm", " inc\n");
+    f.open(f.write("src/prog.asm",
+                   "; counts\n ld b,3\nloop: djnz loop\n include \"lib.asm\"\n"
+                   " halt\n"));
+    QCOMPARE(f.errors(),
+             "lib.asm:1:2: error: INC needs an operand: INC rr, INC r, INC (HL), "
+             "INC IX, INC (IX+d), INC IY or INC (IY+d)");
+    f.doubleClickError(0);
+    QCOMPARE(f.messages, QStringList("This error is in " + f.dir.filePath("src/lib.asm") +
+                                     ", line 1, column 2: a file that the source INCLUDEs. Open "
+                                     "that file to correct it."));
+    f.write("src/lib.asm", " inc a\n");
+    f.trigger("menureload");
+    QCOMPARE(f.memory(6) + ' ' + f.texts("logFile"),
+             "0603"
+             "10FE"
+             "3C76 Log: " +
+                 f.dir.filePath("src/out.log"));
+    f.clickGutter(1);
+    QCOMPARE(f.w.statusBar()->currentMessage(),
+             "Line 1 assembled to no bytes: choose a line with an instruction");
+    f.clickGutter(4);
+    QCOMPARE(f.w.statusBar()->currentMessage(),
+             "Line 4 assembled to no bytes: choose a line with an instruction");
+    f.clickGutter(3);
+    QCOMPARE(f.w.controller().breakpoints(), (std::map<std::int32_t, bool>{{2, true}}));
+    QVERIFY(f.gutterMarked(3) && !f.gutterMarked(2));
+    f.chooseRate(5);
+    f.trigger("menustart");
+    QTRY_VERIFY(f.w.lastFastRun());
+    QCOMPARE(f.texts("qpc") + ' ' + QString::number(f.editor()->pcLine()), "0002 3");
+    f.editor()->goTo(3, 1);  // the editor has focus
+    f.trigger("debugToggleBreakpoint");
+    QVERIFY(f.w.controller().breakpoints().empty() && !f.gutterMarked(3));
+    f.editor()->goTo(5, 1);
+    f.trigger("debugRunToCursor");
+    QTRY_COMPARE(f.texts("qpc qb") + ' ' + QString::number(f.editor()->pcLine()), "0005 00 5");
+    QTest::keyClicks(f.editor(), "x");
+    f.clickGutter(3);
+    QVERIFY(f.w.controller().breakpoints().empty());
+    QCOMPARE(f.w.statusBar()->currentMessage(),
+             "The source has changed since it was assembled: Assemble and Load (Ctrl+F9) first");
+  }
+
+  // The question before unsaved changes would be lost (New Source, opening a source,
+  // closing), Save As and Save, and line ends kept.
+  void unsavedChangesAreAskedAboutAndSaved() {
+    using Choice = MainWindow::SaveChoice;
+    Fixture f;
+    QTest::keyClicks(f.editor(), " nop");
+    f.trigger("sourceNew");
+    QCOMPARE(f.questions, QStringList("The source untitled.asm has changes that are not saved. "
+                                      "Save them before starting a new source?"));
+    f.saveAnswers = {Choice::Save};
+    f.saveAs = f.dir.filePath("first");
+    f.trigger("sourceNew");
+    QCOMPARE(f.outLog(f.dir.filePath("first.asm")) + '|' + f.editor()->toPlainText(), " nop|");
+
+    f.open(f.write("crlf.asm", " nop\r\n halt\r\n"));
+    f.editor()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(f.editor(), " inc a");
+    QCOMPARE(f.w.sourcePanel()->windowTitle(), "Source: crlf.asm *");
+    f.trigger("sourceSave");
+    QCOMPARE(f.outLog(f.dir.filePath("crlf.asm")), " nop\r\n halt\r\n inc a");
+    QCOMPARE(f.w.sourcePanel()->windowTitle(), "Source: crlf.asm");
+
+    QTest::keyClicks(f.editor(), "\r halt");
+    f.messages.clear();
+    f.open(f.write("image.asm", QByteArray("\x3E\x00\x76", 3)));
+    QCOMPARE(f.messages, QStringList("Can't load file image.asm in the directory " + f.dir.path() +
+                                     "/: it is not a text file (byte 00H at "
+                                     "offset 1); give the assembly source, not a program image"));
+    f.saveAnswers = {Choice::Cancel, Choice::Discard};
+    f.questions.clear();
+    f.w.close();
+    QCOMPARE(f.quits, 0);
+    f.w.close();
+    QCOMPARE(f.quits, 1);
+    QCOMPARE(f.questions.size(), 2);
+    QVERIFY(f.questions[0].endsWith("Save them before closing Korvel?"));
+    QCOMPARE(f.outLog(f.dir.filePath("crlf.asm")), " nop\r\n halt\r\n inc a");
   }
 };
 
