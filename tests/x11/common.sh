@@ -37,7 +37,7 @@ fail() {
 # A display of our own: Xvfb picks a free number and writes it to fd 3.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+for _ in $(seq 400); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(cat "$work/display")"
 unset QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR="$work/runtime"
@@ -53,7 +53,7 @@ visible() { xdotool search --onlyvisible --name '^Korvel$' 2>/dev/null || true; 
 # Waits until `visible` lists exactly N windows; prints them.
 wait_windows() {
   local n="$1" ids=""
-  for _ in $(seq 200); do
+  for _ in $(seq 400); do
     ids="$(visible)"
     [ "$(printf '%s' "$ids" | grep -c .)" -eq "$n" ] && { echo "$ids"; return 0; }
     sleep 0.05
@@ -74,7 +74,7 @@ line_count() { [ -f "$1" ] && grep -c . "$1" || echo 0; }
 close_and_wait() {  # WINDOW
   python3 "$x11_dir/close_request.py" "$1"
   app_status=""
-  for _ in $(seq 100); do
+  for _ in $(seq 400); do
     if ! kill -0 "$app" 2>/dev/null; then
       wait "$app" && app_status=0 || app_status=$?
       app=""

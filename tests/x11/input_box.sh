@@ -28,7 +28,7 @@ wait_windows 1 >/dev/null
 press "$main" F1                                   # Start at the Fast rate
 box="$(wait_windows 2 | grep -v "^$main\$")"
 press "$box" 4 1 Return
-for _ in $(seq 100); do [ "$(log_lines)" -eq 1 ] && break; sleep 0.05; done
+for _ in $(seq 400); do [ "$(log_lines)" -eq 1 ] && break; sleep 0.05; done
 [ "$(log_lines)" -eq 1 ] || fail "the answer 41 did not reach out.log"
 box="$(wait_windows 2 | grep -v "^$main\$")"       # the next IN asks at once
 

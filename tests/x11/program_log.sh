@@ -31,7 +31,7 @@ run() {  # FOLDER PATH LOG
   app=$!
   main="$(wait_windows 1)"
   press "$main" F1
-  for _ in $(seq 100); do [ "$(line_count "$log")" -ge 2 ] && break; sleep 0.05; done
+  for _ in $(seq 400); do [ "$(line_count "$log")" -ge 2 ] && break; sleep 0.05; done
   [ "$(cat "$log" 2>/dev/null)" = "$expected" ] || fail "the OUT lines are not in $log"
   wait_windows 1 >/dev/null  # no message box: the run ended at its HALT
   close_and_wait "$main"

@@ -15,9 +15,10 @@ status="$work/status"
 log="$XDG_DATA_HOME/Korvel/out.log"  # a source that was never saved logs in the data folder
 shown_on_failure=("$status" "$log" "$work/stdout")
 
-# Waits until the window has said TEXT (a whole line of the status log).
+# Waits until the window has said TEXT (a whole line of the status log); a busy machine
+# may take seconds.
 wait_status() {
-  for _ in $(seq 100); do grep -qxF "$1" "$status" 2>/dev/null && return 0; sleep 0.05; done
+  for _ in $(seq 400); do grep -qxF "$1" "$status" 2>/dev/null && return 0; sleep 0.05; done
   fail "the window never said: $1"
 }
 
@@ -27,6 +28,7 @@ app=$!
 main="$(wait_windows 1)"
 
 press "$main" ctrl+n
+wait_status "status: A new source: write the program, then Source > Assemble and Load (Ctrl+F9) puts it in memory"
 for line in " ld a,41h" " out (1),a" " lx a,42h" " out (1),a" " halt"; do
   xdotool type --delay 20 "$line"
   xdotool key Return
@@ -54,7 +56,7 @@ echo "ok: fixed, assembled and run, the highlighted line followed PC to the HALT
 
 press "$main" ctrl+s
 dialog=""
-for _ in $(seq 100); do
+for _ in $(seq 400); do
   dialog="$(xdotool search --onlyvisible --name '^Save Source$' 2>/dev/null || true)"
   [ -n "$dialog" ] && break
   sleep 0.05
@@ -63,7 +65,7 @@ done
 press "$dialog" ctrl+a
 xdotool type --delay 20 "$work/lesson/first"
 press "$dialog" Return
-for _ in $(seq 100); do [ -f "$work/lesson/first.asm" ] && break; sleep 0.05; done
+for _ in $(seq 400); do [ -f "$work/lesson/first.asm" ] && break; sleep 0.05; done
 [ "$(cat "$work/lesson/first.asm" 2>/dev/null)" = \
   $' ld a,41h\n out (1),a\n ld a,42h\n out (1),a\n halt' ] || fail "first.asm is not the source"
 echo "ok: Ctrl+S saved the source as first.asm"
