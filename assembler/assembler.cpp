@@ -3,7 +3,7 @@
 // operands alone. Pass one gives every statement its address. Pass two computes every value,
 // checks its range and writes the bytes. EQUs are resolved when first needed, through an
 // explicit stack, so chains of any length and in any order work and cycles are found.
-#include "assembler/assembler.h"
+#include "assembler.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,11 +12,11 @@
 #include <span>
 #include <unordered_map>
 
-#include "assembler/expression.h"
-#include "assembler/instruction_table.h"
-#include "assembler/lexer.h"
-#include "assembler/source_reader.h"
-#include "core/decoding.h"
+#include "decoding.h"
+#include "expression.h"
+#include "instruction_table.h"
+#include "lexer.h"
+#include "source_reader.h"
 
 namespace korvel::assembler {
 

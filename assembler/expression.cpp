@@ -1,4 +1,4 @@
-#include "assembler/expression.h"
+#include "expression.h"
 
 #include <limits>
 

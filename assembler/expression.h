@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "assembler/lexer.h"
+#include "lexer.h"
 
 namespace korvel::assembler {
 

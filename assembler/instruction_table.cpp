@@ -1,10 +1,10 @@
-#include "assembler/instruction_table.h"
+#include "instruction_table.h"
 
 #include <algorithm>
 #include <map>
 
-#include "core/decoding.h"
-#include "core/machine.h"
+#include "decoding.h"
+#include "machine.h"
 
 namespace korvel::assembler {
 

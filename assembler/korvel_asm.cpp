@@ -14,8 +14,8 @@
 #include <system_error>
 #include <vector>
 
-#include "assembler/assembler.h"
-#include "core/open_file.h"
+#include "assembler.h"
+#include "open_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "assembler/lexer.h"
+#include "lexer.h"
 
 #include <cstdio>
 

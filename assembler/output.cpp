@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "assembler/assembler.h"
-#include "assembler/lexer.h"
+#include "assembler.h"
+#include "lexer.h"
 
 namespace korvel::assembler {
 

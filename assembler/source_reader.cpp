@@ -1,4 +1,4 @@
-#include "assembler/source_reader.h"
+#include "source_reader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <memory>
 #include <system_error>
 
-#include "core/open_file.h"
+#include "open_file.h"
 
 namespace korvel::assembler {
 

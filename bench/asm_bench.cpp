@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "assembler/assembler.h"
-#include "bench/bench_support.h"
+#include "assembler.h"
+#include "bench_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "bench/bench_support.h"
+#include "bench_support.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.h"
-#include "controller/controller.h"
+#include "bench_support.h"
+#include "controller.h"
 
 namespace {
 

@@ -2,7 +2,8 @@
 // on the same image, run side by side: the runs alternate between the two so that both
 // see the same machine load. Korvel runs the way korvel-cli runs it (the controller's
 // Extremely Fast run from a clean start, with a display hook called after every
-// instruction); z80ex steps until its HALT. Optionally korvel-cli itself is timed as a process, load included.
+// instruction); z80ex steps until its HALT. Optionally korvel-cli itself is timed as a process,
+// load included.
 //
 // Every run is checked: the instruction count and final registers of both simulators must
 // agree with each other, with the whole of memory, and, for the two workload images, with
@@ -26,11 +27,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "bench/bench_support.h"
-#include "controller/controller.h"
-#include "core/machine.h"
-#include "core/machine_state.h"
-#include "core/timing.h"
+#include "bench_support.h"
+#include "controller.h"
+#include "machine.h"
+#include "machine_state.h"
+#include "timing.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_support.h"
-#include "ui/mainwindow.h"
+#include "bench_support.h"
+#include "mainwindow.h"
 
 namespace {
 

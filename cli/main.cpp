@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/runner.h"
+#include "runner.h"
 
 int main(int argc, char** argv) {
 #ifdef _WIN32

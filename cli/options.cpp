@@ -1,12 +1,12 @@
-#include "cli/options.h"
+#include "options.h"
 
 #include <charconv>
 #include <cstdint>
 #include <limits>
 #include <system_error>
 
-#include "core/machine_state.h"
-#include "peripherals/ports.h"
+#include "machine_state.h"
+#include "ports.h"
 
 namespace korvel::cli {
 
@@ -42,7 +42,9 @@ const char* const kUsage =
     "3 the run stopped at a breakpoint.\n";
 
 std::string versionText(const char* program) {
-  return std::string(program) + " (Korvel) " KORVEL_VERSION "\n"
+  return std::string(program) +
+         " (Korvel) " KORVEL_VERSION
+         "\n"
          "Copyright (C) 2026 the Korvel developers.\n"
          "This program comes with NO WARRANTY, to the extent permitted by law.\n";
 }

@@ -18,7 +18,7 @@ struct DumpRange {
 struct Options {
   std::int64_t steps = kDefaultSteps;
   bool trace = false;
-  bool tstates = false;  // a closing line with the T-states of the run
+  bool tstates = false;              // a closing line with the T-states of the run
   std::vector<std::int32_t> inputs;  // answers for the port reads, in order
   std::string outLog = "out.log";    // "-" is standard output
   std::optional<DumpRange> dump;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "core/register_fields.h"
+#include "register_fields.h"
 
 namespace korvel::cli {
 

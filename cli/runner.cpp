@@ -1,4 +1,4 @@
-#include "cli/runner.h"
+#include "runner.h"
 
 #include <chrono>
 #include <cstdio>
@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/output.h"
-#include "controller/controller.h"
-#include "core/machine.h"
-#include "peripherals/ports.h"
-#include "peripherals/program_file.h"
+#include "controller.h"
+#include "machine.h"
+#include "output.h"
+#include "ports.h"
+#include "program_file.h"
 
 namespace korvel::cli {
 namespace {

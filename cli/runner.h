@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "options.h"
 
 namespace korvel::cli {
 

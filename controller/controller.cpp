@@ -1,9 +1,9 @@
-#include "controller/controller.h"
+#include "controller.h"
 
 #include <algorithm>
 
-#include "core/register_fields.h"
-#include "core/timing.h"
+#include "register_fields.h"
+#include "timing.h"
 
 namespace korvel {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "controller/history.h"
-#include "core/machine.h"
+#include "history.h"
+#include "machine.h"
 
 namespace korvel {
 

@@ -1,4 +1,4 @@
-#include "controller/history.h"
+#include "history.h"
 
 #include <cstddef>
 #include <cstring>

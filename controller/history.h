@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/machine.h"
+#include "machine.h"
 
 namespace korvel {
 

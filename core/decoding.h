@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 namespace korvel::decoding {
 

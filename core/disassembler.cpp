@@ -2,9 +2,9 @@
 // and name tables as execution: a page that does not know a byte leaves its placeholder.
 #include <cstring>
 
-#include "core/decoding.h"
-#include "core/machine.h"
-#include "core/register_pairs.h"
+#include "decoding.h"
+#include "machine.h"
+#include "register_pairs.h"
 
 namespace korvel {
 

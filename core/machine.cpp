@@ -1,4 +1,4 @@
-#include "core/machine.h"
+#include "machine.h"
 
 namespace korvel {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 namespace korvel {
 

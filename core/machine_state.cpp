@@ -1,4 +1,4 @@
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 namespace korvel {
 

@@ -1,10 +1,10 @@
 // The unprefixed opcodes. The x/y/z fields of the opcode (see decoding.h) select the
 // operands; the opcodes are listed by value, one group per shape, so that one jump through
 // a table of all 256 reaches the handler.
-#include "core/decoding.h"
-#include "core/flag_rules.h"
-#include "core/machine.h"
-#include "core/register_pairs.h"
+#include "decoding.h"
+#include "flag_rules.h"
+#include "machine.h"
+#include "register_pairs.h"
 
 namespace korvel {
 

@@ -1,10 +1,10 @@
 // The prefixed pages: CB, ED, DD/FD (one body for IX and IY) and DD CB/FD CB (likewise).
 // Each is entered with PC on the byte after its prefix; a byte the page does not know
 // changes nothing, so the next tick runs that byte as an unprefixed instruction.
-#include "core/decoding.h"
-#include "core/flag_rules.h"
-#include "core/machine.h"
-#include "core/register_pairs.h"
+#include "decoding.h"
+#include "flag_rules.h"
+#include "machine.h"
+#include "register_pairs.h"
 
 namespace korvel {
 

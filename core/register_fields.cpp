@@ -1,4 +1,4 @@
-#include "core/register_fields.h"
+#include "register_fields.h"
 
 #include <cstring>
 #include <string_view>

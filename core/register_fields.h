@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 namespace korvel {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 namespace korvel {
 

@@ -6,12 +6,12 @@
 // byte as an unprefixed instruction), so it takes 4 T-states for each prefix byte it
 // consumed: 4 for CB, ED, DD or FD followed by an unknown byte, 8 for DD CB d or FD CB d
 // followed by an unknown operation byte.
-#include "core/timing.h"
+#include "timing.h"
 
 #include <array>
 #include <cstdint>
 
-#include "core/decoding.h"
+#include "decoding.h"
 
 namespace korvel {
 

@@ -1,7 +1,7 @@
 // How long the instruction at PC takes on a real Z80, in T-states (clock cycles).
 #pragma once
 
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 namespace korvel {
 

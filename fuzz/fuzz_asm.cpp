@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "assembler/assembler.h"
+#include "assembler.h"
 
 namespace {
 

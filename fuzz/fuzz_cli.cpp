@@ -27,10 +27,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/options.h"
-#include "cli/runner.h"
-#include "core/machine_state.h"
-#include "peripherals/ports.h"
+#include "machine_state.h"
+#include "options.h"
+#include "ports.h"
+#include "runner.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <memory>
 #include <optional>
 
-#include "core/machine.h"
-#include "core/register_fields.h"
+#include "machine.h"
+#include "register_fields.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "peripherals/intel_hex.h"
+#include "intel_hex.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "peripherals/intel_hex.h"
+#include "intel_hex.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "peripherals/program_image.h"
+#include "program_image.h"
 
 namespace korvel {
 

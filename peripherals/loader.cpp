@@ -1,4 +1,4 @@
-#include "peripherals/loader.h"
+#include "loader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "core/open_file.h"
+#include "open_file.h"
 
 namespace korvel {
 

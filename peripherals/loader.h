@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/machine.h"
+#include "machine.h"
 
 namespace korvel {
 

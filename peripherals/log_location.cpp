@@ -1,11 +1,11 @@
-#include "peripherals/log_location.h"
+#include "log_location.h"
 
 #include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
 
-#include "peripherals/ports.h"
+#include "ports.h"
 
 namespace korvel {
 

@@ -1,10 +1,10 @@
-#include "peripherals/ports.h"
+#include "ports.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "core/open_file.h"
+#include "open_file.h"
 
 namespace korvel {
 

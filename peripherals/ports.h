@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/machine.h"
+#include "machine.h"
 
 namespace korvel {
 

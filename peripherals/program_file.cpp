@@ -1,4 +1,4 @@
-#include "peripherals/program_file.h"
+#include "program_file.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,10 +6,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "assembler/assembler.h"
-#include "assembler/source_reader.h"
-#include "peripherals/intel_hex.h"
-#include "peripherals/loader.h"
+#include "assembler.h"
+#include "intel_hex.h"
+#include "loader.h"
+#include "source_reader.h"
 
 namespace korvel {
 

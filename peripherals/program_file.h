@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "core/machine.h"
-#include "peripherals/program_image.h"
+#include "machine.h"
+#include "program_image.h"
 
 namespace korvel {
 

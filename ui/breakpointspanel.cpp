@@ -1,4 +1,4 @@
-#include "ui/breakpointspanel.h"
+#include "breakpointspanel.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "core/machine.h"
+#include "machine.h"
 
 BreakpointsModel::BreakpointsModel(korvel::Controller& controller, const SymbolTable& symbols,
                                    QObject* parent)

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "controller/controller.h"
-#include "ui/debugtext.h"
+#include "controller.h"
+#include "debugtext.h"
 
 QT_BEGIN_NAMESPACE
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "ui/changemarks.h"
+#include "changemarks.h"
 
 #include <algorithm>
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/machine_state.h"
-#include "core/register_fields.h"
+#include "machine_state.h"
+#include "register_fields.h"
 
 class ChangeMarks {
  public:

@@ -1,4 +1,4 @@
-#include "ui/commandline.h"
+#include "commandline.h"
 
 namespace korvel::ui {
 

@@ -1,14 +1,14 @@
-#include "ui/debugpanels.h"
+#include "debugpanels.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 
-#include "ui/breakpointspanel.h"
-#include "ui/disassemblypanel.h"
-#include "ui/memorypanel.h"
-#include "ui/registereditor.h"
-#include "ui/stackpanel.h"
+#include "breakpointspanel.h"
+#include "disassemblypanel.h"
+#include "memorypanel.h"
+#include "registereditor.h"
+#include "stackpanel.h"
 
 namespace {
 

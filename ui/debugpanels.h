@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "controller/controller.h"
-#include "ui/changemarks.h"
-#include "ui/debugtext.h"
+#include "changemarks.h"
+#include "controller.h"
+#include "debugtext.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;

@@ -1,4 +1,4 @@
-#include "ui/debugtext.h"
+#include "debugtext.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "ui/disassemblypanel.h"
+#include "disassemblypanel.h"
 
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/machine.h"
+#include "machine.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "controller/controller.h"
-#include "ui/debugtext.h"
+#include "controller.h"
+#include "debugtext.h"
 
 QT_BEGIN_NAMESPACE
 class QLineEdit;

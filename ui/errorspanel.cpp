@@ -1,4 +1,4 @@
-#include "ui/errorspanel.h"
+#include "errorspanel.h"
 
 #include <QFile>
 #include <QFontDatabase>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "assembler/assembler.h"
+#include "assembler.h"
 
 QT_BEGIN_NAMESPACE
 class QLabel;

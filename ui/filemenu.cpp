@@ -1,4 +1,4 @@
-#include "ui/filemenu.h"
+#include "filemenu.h"
 
 #include <QAction>
 #include <QDir>

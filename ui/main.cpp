@@ -6,8 +6,8 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "ui/commandline.h"
-#include "ui/mainwindow.h"
+#include "commandline.h"
+#include "mainwindow.h"
 
 namespace {
 

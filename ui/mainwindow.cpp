@@ -1,4 +1,4 @@
-#include "ui/mainwindow.h"
+#include "mainwindow.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -22,13 +22,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "core/register_fields.h"
-#include "peripherals/loader.h"
-#include "peripherals/ports.h"
-#include "peripherals/program_file.h"
-#include "ui/memoryviewer.h"
-#include "ui/portinputbox.h"
-#include "ui/textwindow.h"
+#include "loader.h"
+#include "memoryviewer.h"
+#include "portinputbox.h"
+#include "ports.h"
+#include "program_file.h"
+#include "register_fields.h"
+#include "textwindow.h"
 
 using korvel::MachineState;
 using korvel::RunEvent;

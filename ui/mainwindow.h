@@ -18,18 +18,18 @@
 #include <optional>
 #include <string>
 
-#include "controller/controller.h"
-#include "core/machine_state.h"
-#include "peripherals/log_location.h"
-#include "ui/debugpanels.h"
-#include "ui/debugtext.h"
-#include "ui/errorspanel.h"
-#include "ui/filemenu.h"
-#include "ui/memoryviewer.h"
-#include "ui/outputpanel.h"
-#include "ui/portinputbox.h"
-#include "ui/sourcepanel.h"
-#include "ui/textwindow.h"
+#include "controller.h"
+#include "debugpanels.h"
+#include "debugtext.h"
+#include "errorspanel.h"
+#include "filemenu.h"
+#include "log_location.h"
+#include "machine_state.h"
+#include "memoryviewer.h"
+#include "outputpanel.h"
+#include "portinputbox.h"
+#include "sourcepanel.h"
+#include "textwindow.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;

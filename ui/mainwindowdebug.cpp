@@ -6,9 +6,9 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "ui/debugtext.h"
-#include "ui/mainwindow.h"
-#include "ui/sourceeditor.h"
+#include "debugtext.h"
+#include "mainwindow.h"
+#include "sourceeditor.h"
 
 using korvel::RunEvent;
 using korvel::RunMode;

@@ -10,11 +10,11 @@
 #include <QStatusBar>
 #include <QStringDecoder>
 
-#include "peripherals/program_file.h"
-#include "ui/disassemblypanel.h"
-#include "ui/mainwindow.h"
-#include "ui/memorypanel.h"
-#include "ui/sourceeditor.h"
+#include "disassemblypanel.h"
+#include "mainwindow.h"
+#include "memorypanel.h"
+#include "program_file.h"
+#include "sourceeditor.h"
 
 namespace asmr = korvel::assembler;
 

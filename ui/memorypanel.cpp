@@ -1,4 +1,4 @@
-#include "ui/memorypanel.h"
+#include "memorypanel.h"
 
 #include <QFontDatabase>
 #include <QHeaderView>

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "controller/controller.h"
-#include "ui/changemarks.h"
-#include "ui/debugtext.h"
+#include "changemarks.h"
+#include "controller.h"
+#include "debugtext.h"
 
 QT_BEGIN_NAMESPACE
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "ui/memoryviewer.h"
+#include "memoryviewer.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -8,7 +8,7 @@
 #include <QScrollBar>
 #include <QtMath>
 
-#include "core/register_fields.h"
+#include "register_fields.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "core/machine_state.h"
+#include "machine_state.h"
 
 QT_BEGIN_NAMESPACE
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "ui/outputpanel.h"
+#include "outputpanel.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "peripherals/ports.h"
+#include "ports.h"
 
 namespace {
 

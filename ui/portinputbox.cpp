@@ -1,4 +1,4 @@
-#include "ui/portinputbox.h"
+#include "portinputbox.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

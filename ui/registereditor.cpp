@@ -1,4 +1,4 @@
-#include "ui/registereditor.h"
+#include "registereditor.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -7,7 +7,7 @@
 #include <QMouseEvent>
 #include <algorithm>
 
-#include "ui/debugtext.h"
+#include "debugtext.h"
 
 RegisterEditor::RegisterEditor(korvel::Controller& controller, const Labels& labels,
                                QObject* parent)

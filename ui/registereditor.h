@@ -10,8 +10,8 @@
 #include <array>
 #include <cstddef>
 
-#include "controller/controller.h"
-#include "core/register_fields.h"
+#include "controller.h"
+#include "register_fields.h"
 
 QT_BEGIN_NAMESPACE
 class QLabel;

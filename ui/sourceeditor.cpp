@@ -1,4 +1,4 @@
-#include "ui/sourceeditor.h"
+#include "sourceeditor.h"
 
 #include <QFontDatabase>
 #include <QMimeData>
@@ -7,7 +7,7 @@
 #include <QTextBlock>
 #include <algorithm>
 
-#include "ui/sourcehighlighter.h"
+#include "sourcehighlighter.h"
 
 namespace {
 

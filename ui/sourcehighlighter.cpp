@@ -1,9 +1,9 @@
-#include "ui/sourcehighlighter.h"
+#include "sourcehighlighter.h"
 
 #include <vector>
 
-#include "assembler/assembler.h"
-#include "ui/sourceeditor.h"
+#include "assembler.h"
+#include "sourceeditor.h"
 
 using korvel::assembler::WordKind;
 

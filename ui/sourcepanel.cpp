@@ -1,4 +1,4 @@
-#include "ui/sourcepanel.h"
+#include "sourcepanel.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +8,8 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
-#include "ui/debugtext.h"
-#include "ui/sourceeditor.h"
+#include "debugtext.h"
+#include "sourceeditor.h"
 
 namespace {
 

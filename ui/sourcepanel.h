@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "assembler/assembler.h"
-#include "controller/controller.h"
+#include "assembler.h"
+#include "controller.h"
 
 QT_BEGIN_NAMESPACE
 class QLabel;

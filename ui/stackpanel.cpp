@@ -1,4 +1,4 @@
-#include "ui/stackpanel.h"
+#include "stackpanel.h"
 
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -6,7 +6,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "core/register_fields.h"
+#include "register_fields.h"
 
 namespace {
 

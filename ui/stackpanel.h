@@ -4,9 +4,9 @@
 
 #include <QDockWidget>
 
-#include "core/machine_state.h"
-#include "ui/changemarks.h"
-#include "ui/debugtext.h"
+#include "changemarks.h"
+#include "debugtext.h"
+#include "machine_state.h"
 
 QT_BEGIN_NAMESPACE
 class QLabel;

@@ -1,4 +1,4 @@
-#include "ui/textwindow.h"
+#include "textwindow.h"
 
 #include <QFontDatabase>
 #include <QPlainTextEdit>

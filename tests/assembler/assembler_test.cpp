@@ -1,7 +1,7 @@
 // The assembler in process: the language (snippets and the bytes they make), every class of
 // error with its exact place and message, the outputs, INCLUDE, the examples, every
 // documented form, and inputs built to exhaust time or memory.
-#include "assembler/assembler.h"
+#include "assembler.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <map>
 #include <string>
 
-#include "tests/assembler/documented_forms.h"
-#include "tests/peripherals/temp_dir.h"
+#include "documented_forms.h"
+#include "temp_dir.h"
 
 namespace korvel::assembler {
 namespace {

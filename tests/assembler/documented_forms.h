@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/decoding.h"
-#include "core/machine.h"
+#include "decoding.h"
+#include "machine.h"
 
 namespace korvel::testing {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "assembler/assembler.h"
-#include "tests/assembler/documented_forms.h"
-#include "tests/peripherals/temp_dir.h"
+#include "assembler.h"
+#include "documented_forms.h"
+#include "temp_dir.h"
 
 namespace korvel::assembler {
 namespace {

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/peripherals/temp_dir.h"
+#include "temp_dir.h"
 
 namespace korvel {
 namespace {

@@ -1,6 +1,6 @@
 // The controller without any window: runs and how they end, breakpoints, port input that
 // waits outside the instruction, Step Over, Step Out, Run to Cursor, step back, editing.
-#include "controller/controller.h"
+#include "controller.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/register_fields.h"
+#include "register_fields.h"
 
 namespace korvel {
 namespace {

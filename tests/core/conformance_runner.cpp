@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tests/core/test_support.h"
+#include "test_support.h"
 
 #ifndef KORVEL_VECTORS_FILE
 #define KORVEL_VECTORS_FILE "z80-vectors.txt"

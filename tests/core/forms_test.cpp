@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "core/machine.h"
-#include "core/timing.h"
+#include "machine.h"
+#include "timing.h"
 
 #ifndef KORVEL_FORMS_FILE
 #define KORVEL_FORMS_FILE "forms.txt"

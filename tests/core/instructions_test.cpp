@@ -8,7 +8,7 @@
 #include <random>
 #include <tuple>
 
-#include "tests/core/test_support.h"
+#include "test_support.h"
 
 namespace korvel::test {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/machine.h"
-#include "tests/core/test_support.h"
+#include "machine.h"
+#include "test_support.h"
 
 #ifndef KORVEL_FORMS_FILE
 #define KORVEL_FORMS_FILE "forms.txt"

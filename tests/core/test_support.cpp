@@ -1,4 +1,4 @@
-#include "tests/core/test_support.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <utility>
 
-#include "core/machine.h"
-#include "core/register_fields.h"
+#include "machine.h"
+#include "register_fields.h"
 
 namespace korvel::test {
 

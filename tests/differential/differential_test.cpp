@@ -22,9 +22,9 @@
 #include <tuple>
 #include <vector>
 
-#include "core/machine.h"
-#include "core/register_fields.h"
-#include "core/timing.h"
+#include "machine.h"
+#include "register_fields.h"
+#include "timing.h"
 
 namespace korvel {
 namespace {

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "peripherals/loader.h"
-#include "peripherals/ports.h"
-#include "tests/peripherals/temp_dir.h"
+#include "loader.h"
+#include "ports.h"
+#include "temp_dir.h"
 
 namespace korvel {
 namespace {

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "peripherals/intel_hex.h"
-#include "peripherals/log_location.h"
-#include "peripherals/ports.h"
-#include "peripherals/program_file.h"
-#include "tests/peripherals/temp_dir.h"
+#include "intel_hex.h"
+#include "log_location.h"
+#include "ports.h"
+#include "program_file.h"
+#include "temp_dir.h"
 
 namespace korvel {
 namespace {
@@ -102,11 +102,14 @@ TEST(ProgramFile, ReadsByTypeAndRefusesWithoutTouchingTheMachine) {
       {"bad.Ihx",
        {'0', '0'},
        "Can't load file bad.Ihx" + in + ": line 1: missing colon: every record starts with ':'"},
-      {"src.Z80", {'d', 'b', ' ', '1', ',', '2'}, "src.Z80: assembled, 2 bytes at 0000H-0001H",
+      {"src.Z80",
+       {'d', 'b', ' ', '1', ',', '2'},
+       "src.Z80: assembled, 2 bytes at 0000H-0001H",
        {1, 2}},
       {"src.s", {}, "src.s: assembled, 0 bytes, memory all 00H"},
-      {"bad.asm", {' ', 'n', 'o', 'p', 'e'}, (folder / "bad.asm").string() +
-                                                 ":1:2: error: unknown instruction nope; did you mean NOP?"},
+      {"bad.asm",
+       {' ', 'n', 'o', 'p', 'e'},
+       (folder / "bad.asm").string() + ":1:2: error: unknown instruction nope; did you mean NOP?"},
       {"gone.hex", {}, "Can't find file gone.hex" + in},
       {"folder.bin", {}, "Can't read file folder.bin" + in + ": it is a directory, not a file"},
   };

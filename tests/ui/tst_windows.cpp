@@ -19,10 +19,10 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "core/register_fields.h"
-#include "ui/mainwindow.h"
-#include "ui/registereditor.h"
-#include "ui/sourceeditor.h"
+#include "mainwindow.h"
+#include "register_fields.h"
+#include "registereditor.h"
+#include "sourceeditor.h"
 
 namespace {
 
