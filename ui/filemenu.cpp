@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QUrl>
 
+#include "actions.h"
+
 namespace {
 
 const char* const kRecentKey = "recentPrograms";
@@ -33,10 +35,7 @@ QStringList droppedFiles(const QMimeData* data) {
 FileMenu::FileMenu(QWidget* parent) : QMenu(tr("&File"), parent) {
   setObjectName("menufile");
   const auto make = [this](const QString& caption, const char* name, const QKeySequence& key) {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(QLatin1String(name));
-    action->setShortcut(key);
-    return action;
+    return makeAction(this, caption, name, key);
   };
   open_ = make(tr("&Open Program..."), "menuopen", QKeySequence(Qt::CTRL | Qt::Key_O));
   reload_ = make(tr("&Reload"), "menureload", QKeySequence(Qt::CTRL | Qt::Key_R));

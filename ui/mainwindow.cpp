@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "actions.h"
 #include "loader.h"
 #include "memoryviewer.h"
 #include "portinputbox.h"
@@ -274,10 +275,7 @@ void MainWindow::createLabels() {
 
 void MainWindow::createActions() {
   auto make = [this](const QString& caption, const char* name, const QKeySequence& key) {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(QLatin1String(name));
-    action->setShortcut(key);
-    return action;
+    return makeAction(this, caption, name, key);
   };
   menustart_ = make(tr("Start"), "menustart", QKeySequence(Qt::Key_F1));
   menustep_ = make(tr("Step"), "menustep", QKeySequence(Qt::Key_F2));

@@ -6,6 +6,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "actions.h"
 #include "debugtext.h"
 #include "mainwindow.h"
 #include "sourceeditor.h"
@@ -16,9 +17,7 @@ using korvel::RunMode;
 void MainWindow::createDebugMenu() {
   auto make = [this](const QString& caption, const char* name, const QKeySequence& key,
                      void (MainWindow::*slot)()) {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(QLatin1String(name));
-    action->setShortcut(key);
+    QAction* action = makeAction(this, caption, name, key);
     connect(action, &QAction::triggered, this, slot);
     return action;
   };

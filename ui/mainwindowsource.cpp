@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QStringDecoder>
 
+#include "actions.h"
 #include "disassemblypanel.h"
 #include "mainwindow.h"
 #include "memorypanel.h"
@@ -20,10 +21,7 @@ namespace asmr = korvel::assembler;
 
 void MainWindow::createSourceMenu() {
   auto make = [this](const QString& caption, const char* name, const QKeySequence& key) {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(QLatin1String(name));
-    action->setShortcut(key);
-    return action;
+    return makeAction(this, caption, name, key);
   };
   sourceNew_ = make(tr("&New Source"), "sourceNew", QKeySequence(Qt::CTRL | Qt::Key_N));
   sourceSave_ = make(tr("&Save"), "sourceSave", QKeySequence(Qt::CTRL | Qt::Key_S));
