@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Korvel and starts the Korvel window with the bundled
-# example (examples/hello.bin) loaded. Without a display, or when the window could not be
+# example (examples/hello.asm) in the source editor, assembled and loaded. Without a display, or when the window could not be
 # built, runs the example with korvel-cli in the terminal instead.
 # The build directory is "build" unless KORVEL_BUILD_DIR names another.
 set -euo pipefail
@@ -13,12 +13,14 @@ cmake -S . -B "$build"
 cmake --build "$build" -j "$jobs"
 
 window="$build/ui/korvel"
+source="examples/hello.asm"
 example="examples/hello.bin"
 if [ -x "$window" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
-  echo "Korvel opens with $example loaded: Simulation, Start (F1) runs it. The port read"
-  echo "asks for a byte; the OUT lines appear in the Output panel and in the out.log that"
-  echo "the status bar names."
-  exec "$window" "$example"
+  echo "Korvel opens with $source in its source editor, assembled and loaded: Simulation,"
+  echo "Start (F1) runs it, Debug, Step Into (F11) steps through it. The port read asks for"
+  echo "a byte; the OUT lines appear in the Output panel and in the out.log that the status"
+  echo "bar names."
+  exec "$window" "$source"
 fi
 
 if [ ! -x "$window" ]; then

@@ -12,3 +12,12 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVEL_
   -DKORVEL_BENCH=OFF >/dev/null
 cmake --build "$build" -j2
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j2 -LE slow
+
+# Without GoogleTest the build still goes through, and says how to get the tests.
+nogtest=build-without-gtest
+mkdir -p "$nogtest"
+CC=clang CXX=clang++ cmake -S . -B "$nogtest" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+  -DKORVEL_GUI=OFF -DKORVEL_BENCH=OFF -DKORVEL_WERROR=ON 2>"$nogtest/configure.log" >/dev/null
+grep -q "GoogleTest was not found, so the tests are not built" "$nogtest/configure.log"
+cmake --build "$nogtest" -j2 --target korvel-cli korvel-asm >/dev/null
+echo "ok: without GoogleTest the programs build and the configuration says what to install"
