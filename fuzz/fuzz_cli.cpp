@@ -215,7 +215,7 @@ void checkRun(const cli::Options& o, const std::string& input, const std::string
   expect(errLines.back().empty(), "standard error does not end with a line end");
   errLines.pop_back();
   const std::vector<std::string> errors = checkPrompts(errLines, input);
-  expect(c.status >= 0 && c.status <= 2, "exit status " + std::to_string(c.status));
+  expect(c.status >= 0 && c.status <= 3, "exit status " + std::to_string(c.status));
   expect((c.status == cli::kExitError) == !errors.empty(),
          "exit status " + std::to_string(c.status) + " with " + std::to_string(errors.size()) +
              " errors");
@@ -231,16 +231,31 @@ void checkRun(const cli::Options& o, const std::string& input, const std::string
   expect(!logFailed || (!logWritable && lastErr.find("out.log") != std::string::npos),
          "OUT log error \"" + lastErr + "\"");
 
+  // The summary: how the run ended, the instruction, with --tstates the T-states, the state.
   std::vector<std::string> lines = split(c.out, '\n');
-  expect(lines.size() >= 4 && lines.back().empty(), "summary missing");
+  const std::size_t summary = o.tstates ? 5 : 4;
+  expect(lines.size() >= summary && lines.back().empty(), "summary missing");
   const int pc = checkStateLine(lines[lines.size() - 2]);
-  expect(lines[lines.size() - 3].starts_with("instruction: "), "instruction line missing");
-  const std::string& result = lines[lines.size() - 4];
+  std::int64_t tstates = -1;
+  expect(!o.tstates ||
+             std::sscanf(lines[lines.size() - 3].c_str(), "T-states: %" SCNd64, &tstates) == 1,
+         "T-states line missing");
+  expect(lines[lines.size() - summary + 1].starts_with("instruction: "),
+         "instruction line missing");
+  const std::string& result = lines[lines.size() - summary];
+  const std::string stopAt = result.size() > 26 ? result.substr(22, 4) : std::string();
   std::int64_t count = -1;
   if (std::sscanf(result.c_str(), "halted at %*4XH after %" SCNd64 " instructions", &count) == 1) {
     expect(c.status == cli::kExitHalted &&
                result.substr(10, 4) == lines[lines.size() - 2].substr(3, 4),
            "halted line \"" + result + "\"");
+  } else if (std::sscanf(result.c_str(),
+                         "stopped at breakpoint %*4XH after %" SCNd64 " instructions",
+                         &count) == 1) {
+    // It stands before an instruction the run reached, on one of the breakpoints.
+    expect(c.status == cli::kExitBreakpoint && isHex(stopAt, 0, 4) && hexAt(stopAt, 0, 4) == pc &&
+               std::find(o.breakpoints.begin(), o.breakpoints.end(), pc) != o.breakpoints.end(),
+           "breakpoint line \"" + result + "\"");
   } else {
     expect(std::sscanf(result.c_str(), "stopped after %" SCNd64 " instructions", &count) == 1,
            "result line \"" + result + "\"");
@@ -248,17 +263,20 @@ void checkRun(const cli::Options& o, const std::string& input, const std::string
     expect(c.status != cli::kExitStepLimit || count == o.steps, "step limit ended the run early");
   }
   expect(count >= 0 && count <= o.steps, "instruction count beyond the step limit");
-  expect(result == (c.status == 0 ? "halted at " + result.substr(10, 4) + "H after "
-                                  : std::string("stopped after ")) +
-                       std::to_string(count) + " instructions",
+  const std::string how = c.status == cli::kExitHalted ? "halted at " + result.substr(10, 4) + "H"
+                          : c.status == cli::kExitBreakpoint
+                              ? "stopped at breakpoint " + stopAt + "H"
+                              : std::string("stopped");
+  expect(result == how + " after " + std::to_string(count) + " instructions",
          "result line \"" + result + "\"");
+  expect(!o.tstates || (tstates >= 4 * count && tstates <= 23 * count), "T-states out of reach");
 
   std::size_t rows = 0;
   if (o.dump) {
     rows = static_cast<std::size_t>((o.dump->length + 15) / 16);
-    expect(lines.size() >= 4 + rows, "dump rows missing");
+    expect(lines.size() >= summary + rows, "dump rows missing");
     for (std::size_t r = 0; r < rows; ++r) {
-      const std::string& row = lines[lines.size() - 4 - rows + r];
+      const std::string& row = lines[lines.size() - summary - rows + r];
       const int address = o.dump->start + static_cast<int>(r) * 16;
       const int cells = std::min(16, o.dump->length - static_cast<int>(r) * 16);
       expect(row.size() == 6 + 3 * static_cast<std::size_t>(cells) && isHex(row, 0, 4) &&
@@ -280,7 +298,7 @@ void checkRun(const cli::Options& o, const std::string& input, const std::string
   std::int64_t traced = 0;
   int expectedAddress = 0;
   std::string lastState;
-  for (std::size_t i = 0; i + 4 + rows < lines.size(); ++i) {
+  for (std::size_t i = 0; i + summary + rows < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (o.outLog == "-" && isOutLine(line)) continue;
     const std::vector<std::string> parts = split(line, '\t');
@@ -342,12 +360,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t control = filePart && !filePart->empty() ? (*filePart)[0] : 0;
   const bool fullOutput = (control & 1) != 0;
   const cli::ParseResult parsed = cli::parseOptions(args);
-  if (parsed.options.help || !parsed.error.empty()) {
+  if (parsed.options.help || parsed.options.version || !parsed.error.empty()) {
     const Captured c = runCaptured(fullOutput, input, &args, nullptr);
-    if (parsed.options.help) {
+    if (parsed.options.help || parsed.options.version) {
+      const char* start = parsed.options.help ? "Usage: korvel-cli " : "korvel-cli (Korvel) ";
       expect(c.status == (fullOutput ? cli::kExitError : 0) && c.err.empty() &&
-                 (fullOutput || c.out.starts_with("Usage: korvel-cli ")),
-             "--help");
+                 (fullOutput || c.out.starts_with(start)),
+             parsed.options.help ? "--help" : "--version");
     } else {
       expect(c.status == cli::kExitError && c.out.empty() && c.err.starts_with("korvel-cli: ") &&
                  c.err.ends_with("\nTry 'korvel-cli --help' for more information.\n"),
