@@ -16,6 +16,7 @@
 #include "expression.h"
 #include "instruction_table.h"
 #include "lexer.h"
+#include "open_file.h"
 #include "source_reader.h"
 
 namespace korvel::assembler {
@@ -876,7 +877,7 @@ void Assembly::include(int statement, const Token& nameToken) {
   const fs::path relative(name);
   const fs::path path = from.path.parent_path() / relative;
   const std::string shown =
-      (fs::path(from.shown).parent_path() / relative).lexically_normal().string();
+      pathText((fs::path(from.shown).parent_path() / relative).lexically_normal());
   if (includeStack_.size() >= kMaxIncludeDepth) {
     error(s, nameToken.column,
           "INCLUDE nested more than " + std::to_string(kMaxIncludeDepth) + " files deep");
@@ -1601,11 +1602,11 @@ std::vector<Word> classifyLine(std::string_view line) {
 }
 
 Result assembleFile(const fs::path& source) {
-  return Assembly().run(source, source.string(), std::nullopt);
+  return Assembly().run(source, pathText(source), std::nullopt);
 }
 
 Result assembleText(std::string_view text, const fs::path& name) {
-  return Assembly().run(name, name.string(), text);
+  return Assembly().run(name, pathText(name), text);
 }
 
 }  // namespace korvel::assembler

@@ -63,7 +63,8 @@ bool writeTemporary(const fs::path& target, const std::string& content, fs::path
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
-    fs::path candidate = folder / ("." + target.filename().string() + suffix);
+    fs::path candidate = folder / fs::path(u8"." + target.filename().u8string() +
+                                           std::u8string(suffix, suffix + std::strlen(suffix)));
     std::error_code ec;
     if (fs::exists(fs::symlink_status(candidate, ec))) continue;
     errno = 0;
@@ -84,12 +85,6 @@ bool writeTemporary(const fs::path& target, const std::string& content, fs::path
   }
   message = "no free name for a temporary file";
   return false;
-}
-
-// A path as the messages write it: UTF-8 on every system.
-std::string shown(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
 }
 
 // Two names of the same file, whether or not it exists yet.
@@ -124,13 +119,13 @@ int run(const Options& o) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     if (sameFile(outputs[i].path, o.source)) {
       std::fprintf(stderr, "korvel-asm: %s would overwrite the source %s\n",
-                   shown(outputs[i].path).c_str(), shown(o.source).c_str());
+                   korvel::pathText(outputs[i].path).c_str(), korvel::pathText(o.source).c_str());
       return kExitError;
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (sameFile(outputs[i].path, outputs[j].path)) {
         std::fprintf(stderr, "korvel-asm: %s is named for two outputs\n",
-                     shown(outputs[i].path).c_str());
+                     korvel::pathText(outputs[i].path).c_str());
         return kExitError;
       }
     }
@@ -145,7 +140,7 @@ int run(const Options& o) {
   for (Output& out : outputs) {
     std::string message;
     if (!writeTemporary(out.path, out.content, out.temporary, message)) {
-      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", shown(out.path).c_str(),
+      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", korvel::pathText(out.path).c_str(),
                    message.c_str());
       removeTemporaries();
       return kExitError;
@@ -155,7 +150,7 @@ int run(const Options& o) {
     std::error_code ec;
     fs::rename(out.temporary, out.path, ec);
     if (ec) {
-      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", shown(out.path).c_str(),
+      std::fprintf(stderr, "korvel-asm: cannot write %s: %s\n", korvel::pathText(out.path).c_str(),
                    ec.message().c_str());
       removeTemporaries();
       return kExitError;

@@ -5,11 +5,12 @@
 
 #include "assembler.h"
 #include "lexer.h"
+#include "open_file.h"
 
 namespace korvel::assembler {
 
 bool isSourceFile(const std::filesystem::path& file) {
-  const std::string extension = upperCase(file.extension().string());
+  const std::string extension = upperCase(pathText(file.extension()));
   return extension == ".ASM" || extension == ".Z80" || extension == ".S";
 }
 

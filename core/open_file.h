@@ -1,4 +1,4 @@
-// Opening a file by its std::filesystem path with the C library, so that the callers keep
+// Files by their std::filesystem paths. Opening one with the C library, so that the callers keep
 // errno for their messages: on Windows through the wide-character call, since a path there
 // is wide and may hold characters that no narrow code page has.
 #pragma once
@@ -8,6 +8,13 @@
 #include <string>
 
 namespace korvel {
+
+// A path as messages write it: UTF-8 on every system (a narrow string() would fail on
+// Windows for a name that the ANSI code page cannot hold).
+inline std::string pathText(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
 
 inline std::FILE* openFile(const std::filesystem::path& file, const char* mode) {
 #ifdef _WIN32

@@ -42,7 +42,7 @@ struct FileCloser {
 }  // namespace
 
 std::string shownDirectory(const fs::path& directory) {
-  std::string shown = upperAscii(directory.string());
+  std::string shown = upperAscii(pathText(directory));
   if (shown.empty() || shown.back() != fs::path::preferred_separator) {
     shown += static_cast<char>(fs::path::preferred_separator);
   }
@@ -59,7 +59,7 @@ fs::path findProgramFile(const fs::path& directory) {
   std::vector<fs::path> matches;
   std::error_code ec;
   for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    if (sameNameIgnoringCase(it->path().filename().string(), kProgramFileName)) {
+    if (sameNameIgnoringCase(pathText(it->path().filename()), kProgramFileName)) {
       matches.push_back(it->path());
     }
   }

@@ -63,7 +63,7 @@ std::optional<std::int32_t> PromptedPortInput::portin(std::int32_t portnum,
 bool LogFilePortOutput::portout(std::int32_t portnum, std::int32_t portdata) {
   const std::string line = portLogLine(portnum, portdata) + "\r\n";
   const auto fail = [this](int error) {
-    lastError_ = "Cannot write to " + file_.string() + ": " + std::strerror(error);
+    lastError_ = "Cannot write to " + pathText(file_) + ": " + std::strerror(error);
     return false;
   };
 

@@ -9,6 +9,7 @@
 #include "assembler.h"
 #include "intel_hex.h"
 #include "loader.h"
+#include "open_file.h"
 #include "source_reader.h"
 
 namespace korvel {
@@ -21,13 +22,8 @@ namespace {
 constexpr std::size_t kTextFileLimit = 16 * 1024 * 1024;
 constexpr const char* kTextLimitText = "program text files hold at most 16777216 bytes";
 
-std::string utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
-}
-
 std::string lowerExtension(const fs::path& file) {
-  std::string extension = utf8(file.extension());
+  std::string extension = pathText(file.extension());
   for (char& c : extension) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
@@ -39,11 +35,11 @@ std::string whereText(const fs::path& file) {
   std::error_code ec;
   fs::path full = fs::absolute(file, ec);
   if (ec) full = file;
-  std::string folder = utf8(full.lexically_normal().parent_path());
+  std::string folder = pathText(full.lexically_normal().parent_path());
   if (folder.empty() || folder.back() != static_cast<char>(fs::path::preferred_separator)) {
     folder += static_cast<char>(fs::path::preferred_separator);
   }
-  return utf8(file.filename()) + " in the directory " + folder;
+  return pathText(file.filename()) + " in the directory " + folder;
 }
 
 std::string addressText(std::int32_t address) {
@@ -53,7 +49,7 @@ std::string addressText(std::int32_t address) {
 }
 
 std::string describe(const fs::path& file, const ProgramImage& image, bool assembled = false) {
-  const std::string name = utf8(file.filename()) + (assembled ? ": assembled, " : ": ");
+  const std::string name = pathText(file.filename()) + (assembled ? ": assembled, " : ": ");
   if (image.count == 0) return name + "0 bytes, memory all 00H";
   return name + std::to_string(image.count) + (image.count == 1 ? " byte at " : " bytes at ") +
          addressText(image.lowest) + "-" + addressText(image.highest);
